@@ -1,0 +1,159 @@
+#include "cli/cli_app.h"
+
+#include <cstdio>
+
+#include "app/console.h"
+#include "app/startup.h"
+#include "cli/exit_codes.h"
+#include "platform/platform.h"
+
+namespace tarvex::cli {
+
+namespace {
+
+constexpr int kJsonFormatVersion = 1;
+
+void PrintUsage(std::FILE* to) {
+    std::fputs(
+        "Usage: tarvexctl [--machine PROFILE] [--state DIR] [--json] COMMAND [ARGS]\n"
+        "\n"
+        "The command-line companion of Tarvex. It runs on an emulated PC described by a\n"
+        "machine profile (default: the embedded demo PC).\n"
+        "\n"
+        "Options:\n"
+        "  --machine PROFILE  a profile file (*.json) or an embedded profile's name\n"
+        "                     (default: $TARVEX_MACHINE, else \"demo\")\n"
+        "  --state DIR        the machine's state directory (default: $TARVEX_STATE, else\n"
+        "                     $XDG_STATE_HOME/tarvex/<profile name>)\n"
+        "  --json             print one JSON document {\"formatVersion\": 1, ...} on stdout\n"
+        "  -h, --help         show this help\n"
+        "\n"
+        "Commands:\n",
+        to);
+    for (const Command& c : Commands()) {
+        std::fprintf(to, "  %-18s %s\n", c.usage, c.summary);
+    }
+    std::fputs(
+        "\n"
+        "Exit codes: 0 success, 1 start-up classification ended the program (Windows XP\n"
+        "without a service-pack number), 2 machine or profile error, 3 device or command\n"
+        "failure, 64 command-line error.\n",
+        to);
+}
+
+int Fail(const GlobalOptions& options, int code, const std::string& message) {
+    std::fprintf(stderr, "tarvexctl: %s\n", message.c_str());
+    if (options.json) {
+        Json doc;
+        doc["formatVersion"] = kJsonFormatVersion;
+        doc["error"] = {{"exitCode", code}, {"message", message}};
+        std::printf("%s\n", doc.dump(2).c_str());
+    }
+    return code;
+}
+
+}  // namespace
+
+Json CommandContext::NewDocument(const std::string& command) const {
+    Json doc;
+    doc["formatVersion"] = kJsonFormatVersion;
+    doc["command"] = command;
+    return doc;
+}
+
+void CommandContext::PrintJson(const Json& document) const {
+    std::fprintf(out, "%s\n", document.dump(2, ' ', false, Json::error_handler_t::replace).c_str());
+}
+
+const std::vector<Command>& Commands() {
+    static const std::vector<Command> commands = {
+        {"machine", "machine", "the emulated PC: OS version and classification, UI language, build number",
+         RunMachineCommand},
+    };
+    return commands;
+}
+
+int RunCli(const std::vector<std::string>& args) {
+    GlobalOptions options;
+    std::vector<std::string> rest;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](const char* name) -> std::optional<std::string> {
+            if (i + 1 >= args.size()) {
+                return std::nullopt;
+            }
+            (void)name;
+            return args[++i];
+        };
+        if (a == "--machine" || a == "--state") {
+            auto v = value(a.c_str());
+            if (!v) {
+                return Fail(options, kExitUsage, a + " needs a value");
+            }
+            (a == "--machine" ? options.machine : options.state) = *v;
+        } else if (a.rfind("--machine=", 0) == 0) {
+            options.machine = a.substr(10);
+        } else if (a.rfind("--state=", 0) == 0) {
+            options.state = a.substr(8);
+        } else if (a == "--json") {
+            options.json = true;
+        } else if (a == "--help" || a == "-h") {
+            options.help = true;
+        } else {
+            rest.push_back(a);
+        }
+    }
+    if (options.help) {
+        PrintUsage(stdout);
+        return kExitSuccess;
+    }
+    if (rest.empty()) {
+        PrintUsage(stderr);
+        return kExitUsage;
+    }
+    const Command* command = nullptr;
+    for (const Command& c : Commands()) {
+        if (rest[0] == c.name) {
+            command = &c;
+        }
+    }
+    if (command == nullptr) {
+        return Fail(options, kExitUsage,
+                    (rest[0].rfind("-", 0) == 0 ? "unknown option '" : "unknown command '") + rest[0] +
+                        "' (see tarvexctl --help)");
+    }
+
+    std::string error;
+    auto selection = sim::SelectMachine(options.machine, options.state, &error);
+    if (!selection) {
+        return Fail(options, kExitMachineError, error);
+    }
+    sim::ExportMachineEnvironment(*selection);
+    sim::SimOptions simOptions;
+    simOptions.moduleName = u"tarvexctl.exe";
+    auto machine = sim::OpenMachine(*selection, simOptions, &error);
+    if (!machine) {
+        return Fail(options, kExitMachineError, error);
+    }
+    platform::ScopedPlatform installed(machine->Platform());
+    // The system's own console prints must not mix with the command's output.
+    SetConsoleSink([](std::string_view text) { std::fwrite(text.data(), 1, text.size(), stderr); });
+
+    StartupCoreResult startup = RunStartupCore();
+    if (startup.fatal) {
+        return Fail(options, kExitStartupFatal,
+                    "Windows 5.1 without a service-pack number: the program ends here, as it does on "
+                    "such a PC");
+    }
+
+    CommandContext context;
+    context.options = options;
+    context.args.assign(rest.begin() + 1, rest.end());
+    context.selection = *selection;
+    context.machine = machine.get();
+    const int code = command->run(context);
+    SetConsoleSink(nullptr);
+    return code;
+}
+
+}  // namespace tarvex::cli

@@ -1,0 +1,53 @@
+#pragma once
+// tarvexctl: the command-line companion. It opens the emulated PC named by --machine / --state
+// (or the environment), runs the same start-up core as the window, then one subcommand.
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/sim/sim_machine.h"
+
+namespace tarvex::cli {
+
+using Json = nlohmann::ordered_json;
+
+struct GlobalOptions {
+    std::optional<std::string> machine;
+    std::optional<std::string> state;
+    bool json = false;
+    bool help = false;
+};
+
+// What a subcommand gets: the options, its own arguments, the machine and its selection.
+struct CommandContext {
+    GlobalOptions options;
+    std::vector<std::string> args;
+    sim::MachineSelection selection;
+    sim::SimMachine* machine = nullptr;
+    // Text output goes to `out`; --json output is one document made with NewDocument().
+    std::FILE* out = stdout;
+
+    [[nodiscard]] Json NewDocument(const std::string& command) const;
+    void PrintJson(const Json& document) const;
+};
+
+struct Command {
+    const char* name;
+    const char* usage;    // "machine"
+    const char* summary;  // one line for --help
+    std::function<int(CommandContext&)> run;
+};
+
+// The command table (defined with the commands).
+const std::vector<Command>& Commands();
+
+// Runs tarvexctl with its arguments (without argv[0]) and returns the exit code.
+int RunCli(const std::vector<std::string>& args);
+
+// Commands.
+int RunMachineCommand(CommandContext& context);
+
+}  // namespace tarvex::cli

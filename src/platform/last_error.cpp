@@ -1,0 +1,11 @@
+#include "platform/last_error.h"
+
+namespace tarvex::platform {
+namespace {
+thread_local uint32_t lastError = 0;
+}
+
+uint32_t GetLastError() { return lastError; }
+void SetLastError(uint32_t error) { lastError = error; }
+
+}  // namespace tarvex::platform

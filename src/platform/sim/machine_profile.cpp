@@ -1,0 +1,267 @@
+#include "platform/sim/machine_profile.h"
+
+#include <cctype>
+
+#include "platform/sim/json_reader.h"
+#include "platform/text.h"
+#include "platform/win32_values.h"
+
+namespace tarvex::sim {
+
+using nlohmann::json;
+using platform::Utf8ToUtf16;
+
+namespace {
+
+bool IsAbsoluteWindowsPath(const std::string& p) {
+    return p.size() >= 3 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':' &&
+           p[2] == '\\';
+}
+
+std::u16string WindowsPathField(JsonObject& o, const std::string& key, bool required,
+                                bool wantFile) {
+    std::optional<std::string> v = required ? std::optional(o.String(key)) : o.OptionalString(key);
+    if (!v) {
+        return {};
+    }
+    if (!IsAbsoluteWindowsPath(*v) || v->size() >= win::MAX_PATH) {
+        throw JsonError(o.PathOf(key),
+                        "expected an absolute Windows path such as \"C:\\\\Tools\\\\Tarvex.exe\" "
+                        "shorter than 260 characters, found \"" + *v + "\"");
+    }
+    if (wantFile && (v->back() == '\\' || v->size() == 3)) {
+        throw JsonError(o.PathOf(key), "the path must end with a file name");
+    }
+    return Utf8ToUtf16(*v);
+}
+
+void AppendUtf16Le(std::vector<uint8_t>& out, const std::u16string& s) {
+    for (char16_t c : s) {
+        out.push_back(static_cast<uint8_t>(c & 0xFF));
+        out.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    out.push_back(0);
+    out.push_back(0);
+}
+
+std::vector<uint8_t> ParseHexBytes(const std::string& text, const std::string& path) {
+    std::vector<uint8_t> out;
+    int high = -1;
+    for (char c : text) {
+        if (c == ' ' || c == ',' || c == ':') {
+            continue;
+        }
+        int v = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+                : (c >= 'a' && c <= 'f')                      ? c - 'a' + 10
+                : (c >= 'A' && c <= 'F')                      ? c - 'A' + 10
+                                                              : -1;
+        if (v < 0) {
+            throw JsonError(path, "expected hexadecimal bytes such as \"01 ff 3a\"");
+        }
+        if (high < 0) {
+            high = v;
+        } else {
+            out.push_back(static_cast<uint8_t>(high * 16 + v));
+            high = -1;
+        }
+    }
+    if (high >= 0) {
+        throw JsonError(path, "odd number of hexadecimal digits");
+    }
+    return out;
+}
+
+ProfileRegistryValue ParseRegistryValue(const json& node, const std::string& path) {
+    JsonObject o(node, path);
+    ProfileRegistryValue v;
+    v.name = Utf8ToUtf16(o.String("name", 16383));
+    const std::string type = o.String("type");
+    const json* data = o.Raw("data");
+    const std::string dataPath = o.PathOf("data");
+    if (data == nullptr) {
+        throw JsonError(dataPath, "required field is missing");
+    }
+    auto wantString = [&]() -> std::string {
+        if (!data->is_string()) {
+            throw JsonError(dataPath, "expected a string for " + type);
+        }
+        return data->get<std::string>();
+    };
+    auto wantUnsigned = [&](uint64_t max) -> uint64_t {
+        if (!(data->is_number_unsigned() || (data->is_number_integer() && data->get<int64_t>() >= 0)) ||
+            data->get<uint64_t>() > max) {
+            throw JsonError(dataPath, "expected an integer from 0 to " + std::to_string(max) +
+                                          " for " + type);
+        }
+        return data->get<uint64_t>();
+    };
+    if (type == "REG_SZ" || type == "REG_EXPAND_SZ") {
+        v.type = type == "REG_SZ" ? win::REG_SZ : win::REG_EXPAND_SZ;
+        AppendUtf16Le(v.data, Utf8ToUtf16(wantString()));
+    } else if (type == "REG_MULTI_SZ") {
+        v.type = win::REG_MULTI_SZ;
+        const json& items = RequireArray(data, dataPath);
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (!items[i].is_string()) {
+                throw JsonError(ElementPath(dataPath, i), "expected a string");
+            }
+            AppendUtf16Le(v.data, Utf8ToUtf16(items[i].get<std::string>()));
+        }
+        v.data.push_back(0);
+        v.data.push_back(0);
+    } else if (type == "REG_DWORD") {
+        v.type = win::REG_DWORD;
+        uint64_t x = wantUnsigned(0xFFFFFFFFull);
+        for (int i = 0; i < 4; ++i) {
+            v.data.push_back(static_cast<uint8_t>(x >> (8 * i)));
+        }
+    } else if (type == "REG_QWORD") {
+        v.type = win::REG_QWORD;
+        uint64_t x = wantUnsigned(UINT64_MAX);
+        for (int i = 0; i < 8; ++i) {
+            v.data.push_back(static_cast<uint8_t>(x >> (8 * i)));
+        }
+    } else if (type == "REG_BINARY") {
+        v.type = win::REG_BINARY;
+        v.data = ParseHexBytes(wantString(), dataPath);
+    } else {
+        throw JsonError(o.PathOf("type"),
+                        "expected one of REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, "
+                        "REG_QWORD, REG_BINARY, found \"" + type + "\"");
+    }
+    o.Finish();
+    return v;
+}
+
+ProfileRegistryKey ParseRegistryKey(const json& node, const std::string& path) {
+    JsonObject o(node, path);
+    ProfileRegistryKey key;
+    std::string p = o.String("key", 2048);
+    static const char* kRoots[] = {"HKEY_LOCAL_MACHINE\\", "HKEY_CURRENT_USER\\"};
+    bool rooted = false;
+    for (const char* root : kRoots) {
+        rooted = rooted || p.rfind(root, 0) == 0;
+    }
+    if (!rooted || p.find("\\\\") != std::string::npos || p.back() == '\\') {
+        throw JsonError(o.PathOf("key"),
+                        "expected a key path below HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER, such "
+                        "as \"HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\QUELK\", found \"" + p + "\"");
+    }
+    key.path = Utf8ToUtf16(p);
+    if (const json* values = o.Raw("values")) {
+        const json& arr = RequireArray(values, o.PathOf("values"));
+        for (size_t i = 0; i < arr.size(); ++i) {
+            key.values.push_back(ParseRegistryValue(arr[i], ElementPath(o.PathOf("values"), i)));
+        }
+    }
+    o.Finish();
+    return key;
+}
+
+void ParseOs(JsonObject o, ProfileOs* os) {
+    os->major = static_cast<uint32_t>(o.Int("major", 0, 255));
+    os->minor = static_cast<uint32_t>(o.Int("minor", 0, 255));
+    os->build = static_cast<uint32_t>(o.OptionalInt("build", 0, 0xFFFFFFFF).value_or(0));
+    os->platformId = static_cast<uint32_t>(o.OptionalInt("platformId", 0, 3).value_or(2));
+    os->servicePack = Utf8ToUtf16(o.OptionalString("servicePack", 127 * 3).value_or(""));
+    if (os->servicePack.size() > 127) {
+        throw JsonError(o.PathOf("servicePack"), "text is longer than 127 characters");
+    }
+    os->servicePackMajor = static_cast<uint16_t>(o.OptionalInt("servicePackMajor", 0, 0xFFFF).value_or(0));
+    os->servicePackMinor = static_cast<uint16_t>(o.OptionalInt("servicePackMinor", 0, 0xFFFF).value_or(0));
+    os->suiteMask = static_cast<uint16_t>(o.OptionalInt("suiteMask", 0, 0xFFFF).value_or(0x100));
+    os->productType = static_cast<uint8_t>(o.OptionalInt("productType", 1, 3).value_or(1));
+    os->versionInfoEx = o.OptionalBool("versionInfoEx").value_or(true);
+    o.Finish();
+}
+
+MachineProfile Parse(const json& root, MachineProfile profile) {
+    JsonObject o(root, "$");
+    const int64_t version = o.Int("formatVersion", 0, 1000000);
+    if (version != kProfileFormatVersion) {
+        throw JsonError("$.formatVersion", "unsupported format version " + std::to_string(version) +
+                                               "; this program reads version " +
+                                               std::to_string(kProfileFormatVersion));
+    }
+    profile.description = o.OptionalString("description").value_or("");
+    ParseOs(o.Object("os"), &profile.os);
+    profile.uiLanguage = static_cast<uint16_t>(o.Int("uiLanguage", 1, 0xFFFF));
+
+    JsonObject program = o.Object("program");
+    profile.programPath = WindowsPathField(program, "path", true, true);
+    if (auto t = program.OptionalString("lastWriteTime")) {
+        profile.programLastWriteUnixMs = ParseUtcTime(*t, program.PathOf("lastWriteTime"));
+    }
+    program.Finish();
+
+    profile.currentDirectory = WindowsPathField(o, "currentDirectory", false, false);
+    if (profile.currentDirectory.empty()) {
+        profile.currentDirectory = WindowsDirName(profile.programPath);
+    }
+    if (auto cmd = o.OptionalString("commandLine", 32767)) {
+        profile.commandLine = Utf8ToUtf16(*cmd);
+    }
+
+    if (auto env = o.OptionalObject("environment")) {
+        for (const std::string& name : env->Keys()) {
+            if (name.empty() || name.find('=') != std::string::npos) {
+                throw JsonError(env->PathOf(name), "an environment variable name is not empty "
+                                                   "and has no '='");
+            }
+            profile.environment[Utf8ToUtf16(name)] = Utf8ToUtf16(env->String(name, 32767));
+        }
+    }
+
+    if (auto clock = o.OptionalObject("clock")) {
+        if (auto start = clock->OptionalString("start")) {
+            profile.clockStartUnixMs = ParseUtcTime(*start, clock->PathOf("start"));
+        }
+        profile.clockSpeed = clock->OptionalNumber("speed", 0.001, 1000000.0).value_or(1.0);
+        profile.bootTickMs =
+            static_cast<uint64_t>(clock->OptionalInt("bootTickMs", 0, 0xFFFFFFFFll).value_or(600000));
+        clock->Finish();
+    }
+
+    if (const json* reg = o.Raw("registry")) {
+        const json& arr = RequireArray(reg, "$.registry");
+        for (size_t i = 0; i < arr.size(); ++i) {
+            profile.registry.push_back(ParseRegistryKey(arr[i], ElementPath("$.registry", i)));
+        }
+    }
+    o.Finish();
+    return profile;
+}
+
+}  // namespace
+
+ProfileLoadResult LoadMachineProfile(const std::string& text, const std::string& name,
+                                     const std::string& source) {
+    ProfileLoadResult result;
+    try {
+        MachineProfile base;
+        base.name = name;
+        base.source = source;
+        result.profile = Parse(ParseJsonText(text), std::move(base));
+    } catch (const JsonError& e) {
+        result.error = source + ": " + e.what();
+    } catch (const nlohmann::json::exception& e) {
+        result.error = source + ": $: " + e.what();
+    }
+    return result;
+}
+
+std::u16string WindowsDirName(const std::u16string& path) {
+    auto pos = path.find_last_of(u'\\');
+    if (pos == std::u16string::npos) {
+        return {};
+    }
+    // Keep the backslash of a drive root ("C:\\").
+    return path.substr(0, pos == 2 && path.size() > 1 && path[1] == u':' ? 3 : pos);
+}
+
+std::u16string WindowsBaseName(const std::u16string& path) {
+    auto pos = path.find_last_of(u'\\');
+    return pos == std::u16string::npos ? path : path.substr(pos + 1);
+}
+
+}  // namespace tarvex::sim

@@ -1,0 +1,53 @@
+#pragma once
+// The emulated PC's clock. Three kinds:
+//  - real: the host's time; Sleep sleeps.
+//  - scaled: runs `speed` times faster than real time, from a start time; Sleep(ms) sleeps
+//    ms / speed of real time, so a demo or a scripted check can age the PC quickly.
+//  - virtual: time stands still until something sleeps; Sleep advances it at once (tests).
+// The emulated devices read their time from the same clock.
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+
+#include "platform/clock.h"
+
+namespace tarvex::sim {
+
+class SimClock : public platform::Clock {
+public:
+    enum class Kind { Real, Scaled, Virtual };
+
+    // `startUnixMs`: the wall time at creation (ignored by Real, where the host's time runs).
+    SimClock(Kind kind, double speed, int64_t startUnixMs, uint64_t bootTickMs);
+    static SimClock Virtual(int64_t startUnixMs, uint64_t bootTickMs = 600000) {
+        return SimClock(Kind::Virtual, 1.0, startUnixMs, bootTickMs);
+    }
+
+    uint32_t GetTickCount() override { return static_cast<uint32_t>(GetTickCount64()); }
+    uint64_t GetTickCount64() override;
+    platform::FileTime GetSystemTimeAsFileTime() override;
+    int64_t Time() override;
+    void Sleep(uint32_t milliseconds) override;
+
+    [[nodiscard]] Kind GetKind() const { return kind_; }
+    [[nodiscard]] double Speed() const { return speed_; }
+    // Milliseconds of emulated time since the clock was made.
+    [[nodiscard]] int64_t ElapsedMs() const;
+    // Virtual clock only: moves time forward without a Sleep.
+    void Advance(uint64_t milliseconds);
+    // How many Sleep calls were made (tests check that polling loops wait).
+    [[nodiscard]] uint64_t SleepCount() const { return sleeps_.load(); }
+
+private:
+    int64_t NowUnixMs() const;
+
+    Kind kind_;
+    double speed_;
+    int64_t startUnixMs_;
+    uint64_t bootTickMs_;
+    std::chrono::steady_clock::time_point realStart_;
+    std::atomic<int64_t> virtualElapsedMs_{0};
+    std::atomic<uint64_t> sleeps_{0};
+};
+
+}  // namespace tarvex::sim

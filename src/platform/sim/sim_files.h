@@ -1,0 +1,95 @@
+#pragma once
+// Files of the emulated PC. Windows paths map onto folders of the state directory: drive
+// letter X is the folder volumes/X, and every name compares case-insensitively as on NTFS.
+// Relative paths resolve against the emulated current directory. A few Windows paths are
+// overlays onto host files (the running program's own file, "Tarvex.exe"); they are read-only
+// and may carry a pinned last-write time. Text-mode streams translate "\n" to CR LF.
+// Sharing modes are enforced between the handles of this process, as Windows does.
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+
+namespace tarvex::sim {
+
+class SimFiles : public platform::Files {
+public:
+    struct Overlay {
+        std::filesystem::path host;
+        std::optional<int64_t> pinnedLastWriteUnixMs;
+    };
+
+    // `volumesRoot` holds one folder per drive letter; `currentDirectory` is a full path.
+    SimFiles(std::filesystem::path volumesRoot, std::u16string currentDirectory);
+    ~SimFiles() override;
+
+    // Makes drive `letter` exist (its folder is created).
+    bool AddDrive(char16_t letter);
+    // Maps the full Windows path `windowsPath` onto the host file `overlay.host`.
+    void AddOverlay(const std::u16string& windowsPath, Overlay overlay);
+
+    // The host path a Windows path lands on, or nothing when it cannot be resolved.
+    std::optional<std::filesystem::path> HostPath(std::u16string_view windowsPath);
+    // GetFullPathNameW: the absolute, normalised Windows form of a path.
+    std::optional<std::u16string> FullPath(std::u16string_view path);
+
+    std::unique_ptr<platform::File> CreateFile(std::u16string_view path, uint32_t access,
+                                               uint32_t shareMode, uint32_t disposition,
+                                               uint32_t flagsAndAttributes) override;
+    std::unique_ptr<platform::File> OpenStream(std::u16string_view path,
+                                               std::string_view mode) override;
+    std::u16string GetCurrentDirectory() override;
+    bool SetCurrentDirectory(std::u16string_view path) override;
+    uint32_t GetFileAttributes(std::u16string_view path) override;
+    bool SetFileAttributes(std::u16string_view path, uint32_t attributes) override;
+    bool CreateDirectory(std::u16string_view path) override;
+    bool RemoveDirectory(std::u16string_view path) override;
+    bool DeleteFile(std::u16string_view path) override;
+    std::unique_ptr<platform::FindHandle> FindFirstFile(std::u16string_view pattern,
+                                                        platform::FindData* first) override;
+
+    // Called by open files when they close.
+    void ReleaseShare(uint64_t openId, const std::string& hostKey);
+
+private:
+    struct Resolved {
+        uint32_t error = 0;             // ERROR_SUCCESS when resolved
+        std::u16string full;            // "C:\\dir\\name"
+        std::filesystem::path host;     // where it lands
+        const Overlay* overlay = nullptr;
+        bool isRoot = false;
+    };
+    struct OpenShare {
+        uint64_t id;
+        uint32_t access;
+        uint32_t share;
+    };
+
+    Resolved Resolve(std::u16string_view path, bool wildcardLast = false);
+    std::optional<std::u16string> Normalize(std::u16string_view path, uint32_t* error,
+                                            bool wildcardLast);
+    // Checks the new open against the handles already open on `hostKey` and records it.
+    bool AcquireShare(const std::string& hostKey, uint32_t access, uint32_t share, uint64_t* id);
+    bool IsOpenWithoutDeleteSharing(const std::string& hostKey);
+    std::unique_ptr<platform::File> Open(std::u16string_view path, uint32_t access, uint32_t share,
+                                         uint32_t disposition, bool text, bool append);
+
+    std::filesystem::path volumesRoot_;
+    std::mutex mutex_;
+    std::u16string currentDirectory_;
+    std::set<char16_t> drives_;
+    struct OverlayEntry {
+        std::u16string fullPath;
+        Overlay overlay;
+    };
+    std::map<std::u16string, OverlayEntry> overlays_;  // keyed by folded full path
+    std::map<std::string, std::vector<OpenShare>> shares_;
+    uint64_t nextOpenId_ = 1;
+};
+
+}  // namespace tarvex::sim

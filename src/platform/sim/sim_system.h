@@ -1,0 +1,35 @@
+#pragma once
+// System facts of the emulated PC, from its profile.
+#include <map>
+#include <string>
+
+#include "platform/sim/machine_profile.h"
+#include "platform/system.h"
+
+namespace tarvex::sim {
+
+class SimSystem : public platform::System {
+public:
+    // `moduleFileName`: the running program's full Windows path.
+    SimSystem(const MachineProfile& profile, std::u16string moduleFileName);
+
+    bool GetVersionEx(platform::OsVersionInfoExW* info) override;
+    uint16_t GetUserDefaultUILanguage() override { return uiLanguage_; }
+    uint32_t ConvertDefaultLocale(uint32_t locale) override;
+    std::u16string GetCommandLine() override { return commandLine_; }
+    std::optional<std::u16string> GetEnvironmentVariable(std::u16string_view name) override;
+    std::u16string GetModuleFileName() override { return moduleFileName_; }
+    std::string WideToAnsi(std::u16string_view text, char defaultChar, bool* usedDefault) override;
+    std::u16string AnsiToWide(std::string_view text) override;
+
+    void SetCommandLine(std::u16string commandLine) { commandLine_ = std::move(commandLine); }
+
+private:
+    ProfileOs os_;
+    uint16_t uiLanguage_;
+    std::u16string commandLine_;
+    std::u16string moduleFileName_;
+    std::map<std::u16string, std::u16string> environment_;  // keyed by folded name
+};
+
+}  // namespace tarvex::sim
