@@ -78,10 +78,8 @@ std::unique_ptr<SimMachine> SimMachine::Create(const MachineProfile& profile, co
     m->files_ = std::make_unique<SimFiles>(m->stateDir_ / "volumes", profile.currentDirectory);
     // The volumes that exist before the volume inventory knows more: the system drive and the
     // drives of the program and the current directory.
-    const std::u16string systemDrive = [&] {
-        auto it = profile.environment.find(u"SystemDrive");
-        return it != profile.environment.end() ? it->second : std::u16string(u"C:");
-    }();
+    m->system_ = std::make_unique<SimSystem>(profile, moduleFile);
+    const std::u16string systemDrive = m->system_->GetEnvironmentVariable(u"SystemDrive").value_or(u"C:");
     const std::u16string* driveSources[] = {&systemDrive, &m->profile_.programPath, &m->profile_.currentDirectory};
     for (const std::u16string* p : driveSources) {
         if (p->empty() || !m->files_->AddDrive((*p)[0])) {
@@ -105,7 +103,6 @@ std::unique_ptr<SimMachine> SimMachine::Create(const MachineProfile& profile, co
         m->files_->AddOverlay(moduleFile, SimFiles::Overlay{self, profile.programLastWriteUnixMs});
     }
 
-    m->system_ = std::make_unique<SimSystem>(profile, moduleFile);
     m->windows_ = std::make_unique<SimWindows>();
     m->dialogs_ = std::make_unique<SimDialogs>();
 

@@ -24,13 +24,12 @@ SimSystem::SimSystem(const MachineProfile& profile, std::u16string moduleFileNam
         {u"COMPUTERNAME", u"TARVEX-PC"},
         {u"NUMBER_OF_PROCESSORS", u"4"},
     };
-    for (const auto& [name, value] : profile.environment) {
-        vars[name] = value;
-    }
     for (const auto& [name, value] : vars) {
-        const std::u16string key = platform::FoldCase(name);
-        // A profile name that differs only in case replaces the default.
-        environment_[key] = value;
+        environment_[platform::FoldCase(name)] = value;
+    }
+    // The profile's variables replace defaults whose names differ only in case.
+    for (const auto& [name, value] : profile.environment) {
+        environment_[platform::FoldCase(name)] = value;
     }
 }
 

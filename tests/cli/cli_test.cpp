@@ -1,0 +1,139 @@
+// tarvexctl as a user runs it: a child process, its exit code, stdout and stderr.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include <nlohmann/json.hpp>
+
+#include "support/test_machine.h"
+
+namespace {
+
+struct CliRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs tarvexctl with `args` (already shell-quoted) and an environment prefix.
+CliRun Tarvexctl(const std::string& args, const std::string& env = "") {
+    tarvex::test::TempDir dir;
+    const std::string errFile = (dir.Path() / "stderr").string();
+    const std::string command = "env -u TARVEX_MACHINE -u TARVEX_STATE -u TARVEX_SPEED " + env + " '" TARVEXCTL_PATH
+                                "' " + args + " 2>'" + errFile + "'";
+    CliRun r;
+    FILE* p = ::popen(command.c_str(), "r");
+    if (p == nullptr) {
+        return r;
+    }
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) {
+        r.out.append(buf, n);
+    }
+    int status = ::pclose(p);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.err = tarvex::test::ReadHostFile(errFile);
+    return r;
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    std::string State() const { return "--state '" + (dir_.Path() / "state").string() + "'"; }
+    std::string WriteProfile(const std::string& name, const std::string& text) {
+        auto path = dir_.Path() / name;
+        std::ofstream(path) << text;
+        return path.string();
+    }
+    tarvex::test::TempDir dir_;
+};
+
+TEST_F(CliTest, MachineShowsTheDemoPc) {
+    CliRun r = Tarvexctl(State() + " machine");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("demo (embedded:demo)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("6.1.7601 Service Pack 1"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("PassThroughCapable   1"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("IsWindows8           0"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("1033 (0x0409), tag en-US"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Build number         Q30D1431"), std::string::npos) << r.out;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+}
+
+TEST_F(CliTest, JsonIsOneVersionedDocument) {
+    CliRun r = Tarvexctl(State() + " --json machine");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    auto doc = nlohmann::json::parse(r.out);
+    EXPECT_EQ(doc["formatVersion"], 1);
+    EXPECT_EQ(doc["command"], "machine");
+    EXPECT_EQ(doc["os"]["major"], 6);
+    EXPECT_EQ(doc["os"]["servicePack"], "Service Pack 1");
+    EXPECT_EQ(doc["passThroughCapable"], true);
+    EXPECT_EQ(doc["isWindows8"], false);
+    EXPECT_EQ(doc["uiLanguage"]["tag"], "en-US");
+    EXPECT_EQ(doc["build"]["number"], "Q30D1431");
+    const std::string traceHost = doc["trace"]["hostPath"];
+    const std::string trace = tarvex::test::ReadHostFile(traceHost);
+    EXPECT_NE(trace.find(" Build number:Q30D1431, Creation Time(UTC):2017 3 13 20 49!\r\n"), std::string::npos)
+        << trace;
+}
+
+TEST_F(CliTest, MalformedProfileIsOneLineAndExitCodeTwo) {
+    const std::string path = WriteProfile("broken.json", R"({"formatVersion": 1, "os": {"major": "six", "minor": 1},
+        "uiLanguage": 1033, "program": {"path": "C:\\T\\Tarvex.exe"}})");
+    CliRun r = Tarvexctl(State() + " --machine '" + path + "' machine");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "tarvexctl: " + path + ": $.os.major: expected an integer from 0 to 255, found a string\n");
+    EXPECT_TRUE(r.out.empty());
+
+    CliRun json = Tarvexctl(State() + " --json --machine '" + path + "' machine");
+    EXPECT_EQ(json.exitCode, 2);
+    EXPECT_EQ(nlohmann::json::parse(json.out)["error"]["exitCode"], 2);
+}
+
+TEST_F(CliTest, EnvironmentNamesTheMachineAndArgumentsWin) {
+    const std::string xp = WriteProfile("xp.json", R"({"formatVersion": 1,
+        "os": {"major": 5, "minor": 1, "build": 2600, "servicePack": "Service Pack 1"},
+        "uiLanguage": 2052, "program": {"path": "C:\\T\\Tarvex.exe"}})");
+    CliRun fromEnv = Tarvexctl("--json machine", "TARVEX_MACHINE='" + xp + "' TARVEX_STATE='" +
+                                                  (dir_.Path() / "xp-state").string() + "'");
+    ASSERT_EQ(fromEnv.exitCode, 0) << fromEnv.err;
+    auto doc = nlohmann::json::parse(fromEnv.out);
+    EXPECT_EQ(doc["machine"]["name"], "xp");
+    EXPECT_EQ(doc["passThroughCapable"], false);
+    EXPECT_EQ(doc["uiLanguage"]["tag"], "zh-CN");
+    EXPECT_EQ(doc["build"]["number"].get<std::string>().size(), 8u)
+        << "unpinned, the number comes from the host program file's time";
+
+    CliRun overridden = Tarvexctl(State() + " --machine demo --json machine", "TARVEX_MACHINE='" + xp + "'");
+    ASSERT_EQ(overridden.exitCode, 0) << overridden.err;
+    EXPECT_EQ(nlohmann::json::parse(overridden.out)["machine"]["name"], "demo");
+
+    CliRun xdg = Tarvexctl("--json machine", "XDG_STATE_HOME='" + (dir_.Path() / "xdg").string() + "'");
+    ASSERT_EQ(xdg.exitCode, 0) << xdg.err;
+    EXPECT_EQ(nlohmann::json::parse(xdg.out)["machine"]["stateDirectory"],
+              (dir_.Path() / "xdg" / "tarvex" / "demo").string());
+}
+
+TEST_F(CliTest, XpWithoutServicePackNumberEndsWithCodeOne) {
+    const std::string xp = WriteProfile("xp-rtm.json", R"({"formatVersion": 1, "os": {"major": 5, "minor": 1},
+        "uiLanguage": 1033, "program": {"path": "C:\\T\\Tarvex.exe"}})");
+    CliRun r = Tarvexctl(State() + " --machine '" + xp + "' machine");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.out.empty());
+}
+
+TEST_F(CliTest, CommandLineErrorsGiveSixtyFour) {
+    EXPECT_EQ(Tarvexctl(State()).exitCode, 64);
+    EXPECT_EQ(Tarvexctl(State() + " frobnicate").exitCode, 64);
+    EXPECT_EQ(Tarvexctl(State() + " --bogus machine").exitCode, 64);
+    EXPECT_EQ(Tarvexctl("machine --state").exitCode, 64);
+    EXPECT_EQ(Tarvexctl(State() + " machine extra").exitCode, 64);
+    CliRun help = Tarvexctl("--help");
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("Exit codes"), std::string::npos);
+}
+
+}  // namespace
