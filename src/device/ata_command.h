@@ -1,0 +1,114 @@
+#pragma once
+// ATACommand owns every command the system sends to a drive: the ATA pass-through forms and
+// the SMART receive-data fallback, the ATA command set, and the NVMe miniport commands. Each
+// operation opens the drive, sends one request and closes it again; nothing is kept between
+// calls, so the operations may run on any thread. Results are 1 for success and 0 for
+// failure unless noted.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "app/os_version_info.h"
+#include "drives/physical_drive_info.h"
+#include "platform/ata_requests.h"
+#include "platform/devices.h"
+
+namespace tarvex {
+
+using platform::AtaTaskFile;
+
+// Timeouts of the request forms, in seconds.
+inline constexpr uint32_t kTimeoutByPath = 2;
+inline constexpr uint32_t kTimeoutByNumber = 1000;
+inline constexpr uint32_t kTimeoutDirect = 100;
+inline constexpr uint32_t kMicrocodePieceSize = 32768;
+
+class ATACommand {
+public:
+    // Classifies the OS of the installed platform.
+    ATACommand();
+
+    OsVersionInfo osVersion;
+
+    // Buffered ATA pass-through addressed by device path (timeout 2 s) or by drive number
+    // (\\.\PhysicalDriveN, timeout 1000 s). `flags` are ATA_FLAGS_*; a request without data
+    // carries flags 0. Lengths above 32768 are refused without opening the drive.
+    [[nodiscard]] int SendAtaCommandPhysicalDrive(std::u16string_view path, uint8_t device, uint8_t command,
+                                                  uint8_t features, uint8_t count, uint8_t lbaLow,
+                                                  uint8_t lbaMid, uint8_t lbaHigh, uint8_t* buffer,
+                                                  uint32_t length, uint16_t flags);
+    [[nodiscard]] int SendAtaCommandPhysicalDrive(int driveNumber, uint8_t device, uint8_t command,
+                                                  uint8_t features, uint8_t count, uint8_t lbaLow,
+                                                  uint8_t lbaMid, uint8_t lbaHigh, uint8_t* buffer,
+                                                  uint32_t length, uint16_t flags);
+    // The same with the registers packed: packedLow = features | count << 8 | lbaLow << 16 |
+    // lbaMid << 24, packedHigh = lbaHigh | device << 8 | command << 16.
+    [[nodiscard]] int SendAtaCommandPD(std::u16string_view path, uint32_t packedLow, uint32_t packedHigh,
+                                       uint8_t* buffer, uint32_t length, uint16_t flags);
+    // Direct pass-through to \\.\PhysicalDriveN with a 16-byte-aligned data buffer. Fails also
+    // when the drive reports ERR. `lengthInOut` gives the byte count and receives the count
+    // the driver reports.
+    [[nodiscard]] int SendAtaCommandDirect(int driveNumber, uint8_t dataOut, const uint8_t* source,
+                                           uint8_t* destination, uint32_t* lengthInOut, uint32_t packedLow,
+                                           uint32_t packedHigh);
+    // \\.\PhysicalDriveN opened for reading and writing; null when it cannot be opened.
+    std::unique_ptr<platform::Device> OpenPhysicalDrive(int driveNumber);
+
+    // IDENTIFY DEVICE by path into 512 bytes, with the SMART receive-data fallback.
+    [[nodiscard]] int DoIdentify(std::u16string_view path, uint8_t device, uint8_t* buffer512);
+    // SMART READ DATA into record.smartData, then the attribute parsing; 1 when at least one
+    // attribute was found. By path, or by record.driveIndex.
+    [[nodiscard]] int GetSmartAttributePd(std::u16string_view path, uint8_t device, PhysicalDriveInfo& record);
+    [[nodiscard]] int GetSmartAttributePd(uint8_t device, PhysicalDriveInfo& record);
+    // SMART READ THRESHOLDS into record.smartThresholds, then the threshold pairing; 1 when
+    // any threshold slot is in use.
+    [[nodiscard]] int GetSmartThresholdPd(std::u16string_view path, uint8_t device, PhysicalDriveInfo& record);
+    // The self-test execution status byte (byte 363 of SMART READ DATA) of a drive.
+    [[nodiscard]] uint8_t GetSmartSelfTestStatus(int driveNumber);
+    // SMART EXECUTE OFF-LINE IMMEDIATE: 1 short, 2 extended self-test, 0x7F abort.
+    [[nodiscard]] int DoSmartSelfTest(int driveNumber, uint8_t subcommand);
+    [[nodiscard]] int SmartReadLogPd(std::u16string_view path, uint8_t device, uint8_t sectorCount,
+                                     uint8_t logAddress, uint8_t* buffer512);
+    [[nodiscard]] int SmartWriteLogPd(std::u16string_view path, uint8_t device, uint8_t sectorCount,
+                                      uint8_t logAddress, uint8_t* buffer512);
+
+    [[nodiscard]] int DoFlushCacheExt(int driveNumber, uint8_t device);
+    [[nodiscard]] int SecuritySetPassword(int driveNumber, uint8_t* block512);
+    [[nodiscard]] int SecurityErasePrepare(int driveNumber, uint8_t device);
+    [[nodiscard]] int SecurityEraseUnit(int driveNumber, uint8_t* block512);
+    [[nodiscard]] int StandbyImmediate(int driveNumber, uint8_t device);
+    // DATA SET MANAGEMENT with the TRIM bit: `rangeBlock` of `length` bytes of 8-byte ranges.
+    [[nodiscard]] int DataSetManagementTrim(int driveNumber, uint8_t* rangeBlock, uint32_t length);
+    // DOWNLOAD MICROCODE of a whole file in 32768-byte pieces at growing block offsets.
+    [[nodiscard]] int DownloadMicrocode(std::u16string_view firmwareFile, uint8_t device, std::u16string_view path,
+                                        uint8_t mode, uint8_t blocksPerPiece);
+    // The vendor statistics sequence of JMF608 drives: `sectorCount` sectors of the statistics
+    // table into `destination`; returns its first 32-bit word (0 when the sequence fails).
+    uint32_t GetVendorStatistics(int driveNumber, uint8_t sectorCount, uint8_t* destination);
+
+    // NVMe through the miniport's "NvmeMini" interface on the drive's SCSI port.
+    bool GetScsiPortName(std::u16string_view devicePath, std::u16string* portName);
+    bool IdentifyCommand_Controller(std::u16string_view devicePath, uint8_t* buffer4248);
+    bool GetLogPageCommand_SMART_Health(std::u16string_view devicePath, uint8_t* log512);
+
+private:
+    int SendBuffered(std::unique_ptr<platform::Device> device, uint32_t timeout, const AtaTaskFile& taskFile,
+                     uint8_t* buffer, uint32_t length, uint16_t flags);
+    int SendIdePassThrough(std::unique_ptr<platform::Device> device, const AtaTaskFile& taskFile,
+                           uint8_t* buffer, uint32_t length);
+    // A SMART_RCV_DRIVE_DATA request; true when it returned exactly 528 bytes.
+    bool SendSmartReceive(platform::Device& device, const platform::IdeRegs& regs, uint8_t* data512);
+    bool SendNvmeRequest(std::u16string_view devicePath, uint8_t* buffer, uint32_t size);
+};
+
+// The one ATACommand that lives for the whole run. Its classification decides whether the
+// SMART operations try the pass-through first. Made at start-up once the platform is
+// installed (InitGlobalAtaCommand); first use makes it if start-up did not.
+ATACommand& GlobalAtaCommand();
+void InitGlobalAtaCommand();
+
+// Device paths of USB disks receive no commands.
+bool IsUsbPath(std::u16string_view path);
+
+}  // namespace tarvex

@@ -1,0 +1,259 @@
+// IDENTIFY DEVICE and the SMART commands: pass-through first where the system has it, then
+// the disk driver's SMART receive-data interface.
+#include <cstring>
+
+#include "app/trace.h"
+#include "device/ata_command.h"
+#include "health/smart_attributes.h"
+#include "platform/platform.h"
+#include "platform/win32_values.h"
+
+namespace tarvex {
+
+using platform::IdeRegs;
+
+namespace {
+
+constexpr uint8_t kCmdIdentify = 0xEC;
+constexpr uint8_t kCmdSmart = 0xB0;
+constexpr uint8_t kSmartReadData = 0xD0;
+constexpr uint8_t kSmartReadThresholds = 0xD1;
+constexpr uint8_t kSmartExecuteOffline = 0xD4;
+constexpr uint8_t kSmartReadLog = 0xD5;
+constexpr uint8_t kSmartWriteLog = 0xD6;
+constexpr uint8_t kReadLogDevice = 0x40;
+constexpr size_t kSelfTestStatusOffset = 363;
+
+std::unique_ptr<platform::Device> Open(std::u16string_view path) {
+    return platform::Current().devices->CreateFile(path, win::GENERIC_READ | win::GENERIC_WRITE,
+                                                   win::FILE_SHARE_READ | win::FILE_SHARE_WRITE,
+                                                   win::OPEN_EXISTING, 0);
+}
+
+IdeRegs SmartRegs(uint8_t feature, uint8_t count, uint8_t number, uint8_t device) {
+    return IdeRegs{feature, count, number, 0x4F, 0xC2, device, kCmdSmart, 0};
+}
+
+uint32_t PackLow(uint8_t features, uint8_t count, uint8_t lbaLow, uint8_t lbaMid) {
+    return features | (count << 8) | (lbaLow << 16) | (static_cast<uint32_t>(lbaMid) << 24);
+}
+uint32_t PackHigh(uint8_t lbaHigh, uint8_t device, uint8_t command) {
+    return lbaHigh | (device << 8) | (command << 16);
+}
+
+void ClearAttributes(PhysicalDriveInfo& record) {
+    std::memset(record.smartData, 0, sizeof record.smartData);
+    std::memset(record.attributes, 0, sizeof record.attributes);
+    record.attributeCount = 0;
+}
+
+}  // namespace
+
+bool ATACommand::SendSmartReceive(platform::Device& device, const IdeRegs& regs, uint8_t* data512) {
+    platform::SendCmdInParams in{};
+    in.cBufferSize = 512;
+    in.irDriveRegs = regs;
+    platform::SendCmdOutParams out{};
+    uint32_t returned = 0;
+    const bool ok = device.DeviceIoControl(
+        platform::SMART_RCV_DRIVE_DATA, std::span(reinterpret_cast<const uint8_t*>(&in), sizeof in),
+        std::span(reinterpret_cast<uint8_t*>(&out), sizeof out), &returned);
+    if (!ok || returned != sizeof out) {
+        return false;
+    }
+    if (data512 != nullptr) {
+        std::memcpy(data512, out.bBuffer, 512);
+    }
+    return true;
+}
+
+int ATACommand::DoIdentify(std::u16string_view path, uint8_t device, uint8_t* buffer512) {
+    Trace("ATACommand::DoIdentify(DevicePath%s)--entry", path);
+    if (buffer512 == nullptr) {
+        Trace("ATACommand::DoIdentify(DevicePath%s)--fail, no buffer\n", path);
+        return 0;
+    }
+    std::memset(buffer512, 0, 512);
+    if (IsUsbPath(path)) {
+        return 0;
+    }
+    // The transport itself picks IDE pass-through where ATA pass-through is missing.
+    if (!SendAtaCommandPhysicalDrive(path, device, kCmdIdentify, 0, 0, 0, 0, 0, buffer512, 512,
+                                     platform::ATA_FLAGS_DATA_IN)) {
+        auto handle = Open(path);
+        if (!handle) {
+            Trace("ATACommand::DoIdentify--GetIoCtrlHandle fail");
+            return 0;
+        }
+        Trace("SendAtaCommandPd - IDENTIFY_DEVICE");
+        if (!SendSmartReceive(*handle, IdeRegs{0, 1, 1, 0, 0, device, kCmdIdentify, 0}, buffer512)) {
+            Trace("ATACommand::DoIdentify(DevicePath%s--SendAtaCommandPd - IDENTIFY_DEVICE fail", path);
+            return 0;
+        }
+    }
+    Trace("ATACommand::DoIdentify(DevicePath%s)--SUCCESS", path);
+    return 1;
+}
+
+int ATACommand::GetSmartAttributePd(std::u16string_view path, uint8_t device, PhysicalDriveInfo& record) {
+    Trace("Enter GetSmartAttributePd(%s, 0x%X)", path, device);
+    ClearAttributes(record);
+    if (IsUsbPath(path)) {
+        return ParseSmartAttributes(record) ? 1 : 0;
+    }
+    bool done = false;
+    if (GlobalAtaCommand().osVersion.PassThroughCapable) {
+        Trace("GetSmartAttributePd-type1 - SMART_READ_DATA (ATA_PASS_THROUGH)");
+        done = SendAtaCommandPhysicalDrive(path, device, kCmdSmart, kSmartReadData, 0, 0, 0x4F, 0xC2, record.smartData,
+                                           512, platform::ATA_FLAGS_DATA_IN) != 0;
+    }
+    if (!done) {
+        auto handle = Open(path);
+        if (!handle) {
+            return 0;
+        }
+        Trace("GetSmartAttributePd-type2 - SMART_READ_DATA");
+        if (!SendSmartReceive(*handle, SmartRegs(kSmartReadData, 1, 1, device), record.smartData)) {
+            Trace("ATACommand::GetSmartAttributePd--DeviceIoControl fail");
+            return 0;
+        }
+    }
+    Trace("ATACommand::GetSmartAttributePd--Success");
+    return ParseSmartAttributes(record) ? 1 : 0;
+}
+
+int ATACommand::GetSmartAttributePd(uint8_t device, PhysicalDriveInfo& record) {
+    const int driveNumber = record.driveIndex;
+    Trace("Enter GetSmartAttributePd(0x%X, 0x%X)", driveNumber, device);
+    ClearAttributes(record);
+    bool done = false;
+    if (GlobalAtaCommand().osVersion.PassThroughCapable) {
+        Trace("GetSmartAttributePd-type1 - SMART_READ_DATA (ATA_PASS_THROUGH)");
+        done = SendAtaCommandPhysicalDrive(driveNumber, device, kCmdSmart, kSmartReadData, 0, 0, 0x4F, 0xC2,
+                                           record.smartData, 512, platform::ATA_FLAGS_DATA_IN) != 0;
+    }
+    if (!done) {
+        auto handle = OpenPhysicalDrive(driveNumber);
+        if (!handle) {
+            return 0;
+        }
+        Trace("GetSmartAttributePd-type2 - SMART_READ_DATA");
+        if (!SendSmartReceive(*handle, SmartRegs(kSmartReadData, 1, 1, device), record.smartData)) {
+            Trace("ATACommand::GetSmartAttributePd--DeviceIoControl fail");
+            return 0;
+        }
+    }
+    Trace("ATACommand::GetSmartAttributePd--Success");
+    return ParseSmartAttributes(record) ? 1 : 0;
+}
+
+int ATACommand::GetSmartThresholdPd(std::u16string_view path, uint8_t device, PhysicalDriveInfo& record) {
+    std::memset(record.smartThresholds, 0, sizeof record.smartThresholds);
+    if (IsUsbPath(path)) {
+        return ParseSmartThresholds(record) ? 1 : 0;
+    }
+    bool done = false;
+    if (GlobalAtaCommand().osVersion.PassThroughCapable) {
+        Trace("SendAtaCommandPhysicalDrive - SMART_READ_THRESHOLDS (ATA_PASS_THROUGH)");
+        done = SendAtaCommandPhysicalDrive(path, device, kCmdSmart, kSmartReadThresholds, 0, 0, 0x4F, 0xC2,
+                                           record.smartThresholds, 512, platform::ATA_FLAGS_DATA_IN) != 0;
+    }
+    if (!done) {
+        auto handle = Open(path);
+        if (!handle) {
+            return 0;
+        }
+        Trace("SendAtaCommandPhysicalDrive - SMART_READ_THRESHOLDS");
+        if (!SendSmartReceive(*handle, SmartRegs(kSmartReadThresholds, 1, 1, device), record.smartThresholds)) {
+            return 0;
+        }
+    }
+    return ParseSmartThresholds(record) ? 1 : 0;
+}
+
+uint8_t ATACommand::GetSmartSelfTestStatus(int driveNumber) {
+    PhysicalDriveInfo scratch = EmptyDriveRecord();
+    scratch.driveIndex = driveNumber;
+    (void)GetSmartAttributePd(0, scratch);
+    return scratch.smartData[kSelfTestStatusOffset];
+}
+
+int ATACommand::DoSmartSelfTest(int driveNumber, uint8_t subcommand) {
+    if (GlobalAtaCommand().osVersion.PassThroughCapable) {
+        Trace("SendAtaCommandPhysicalDrive - EXECUTE_OFFLINE_DIAGS");
+        if (SendAtaCommandPhysicalDrive(driveNumber, 0, kCmdSmart, kSmartExecuteOffline, subcommand, subcommand, 0x4F,
+                                        0xC2, nullptr, 0, platform::ATA_FLAGS_DRDY_REQUIRED)) {
+            return 1;
+        }
+    }
+    auto handle = OpenPhysicalDrive(driveNumber);
+    if (!handle) {
+        Trace("ATACommand::DoSmartSelfTest--GetIoCtrlHandle fail\n");
+        return 0;
+    }
+    if (!SendSmartReceive(*handle, SmartRegs(kSmartExecuteOffline, 1, subcommand, 0), nullptr)) {
+        Trace("SendAtaCommandPhysicalDrive Fail- EXECUTE_OFFLINE_DIAGS");
+        return 0;
+    }
+    return 1;
+}
+
+int ATACommand::SmartReadLogPd(std::u16string_view path, uint8_t device, uint8_t sectorCount, uint8_t logAddress,
+                               uint8_t* buffer512) {
+    Trace("Enter SmartReadLogPd(%s, 0x%X)", path, device);
+    if (buffer512 == nullptr) {
+        return 0;
+    }
+    std::memset(buffer512, 0, 512);
+    if (IsUsbPath(path)) {
+        return 1;
+    }
+    bool done = false;
+    if (GlobalAtaCommand().osVersion.PassThroughCapable) {
+        Trace("SmartReadLogPd-type1 - SMART_READ_LOG (ATA_PASS_THROUGH)");
+        done = SendAtaCommandPD(path, PackLow(kSmartReadLog, sectorCount, logAddress, 0x4F),
+                                PackHigh(0xC2, kReadLogDevice, kCmdSmart), buffer512, 512,
+                                platform::ATA_FLAGS_DATA_IN) != 0;
+    }
+    if (!done) {
+        auto handle = Open(path);
+        if (!handle) {
+            return 0;
+        }
+        Trace("SmartReadLogPd-type2 - SMART_READ_LOG");
+        if (!SendSmartReceive(*handle, SmartRegs(kSmartReadLog, sectorCount, logAddress, device), buffer512)) {
+            Trace("ATACommand::SmartReadLogPd--DeviceIoControl fail");
+            return 0;
+        }
+    }
+    Trace("ATACommand::SmartReadLogPd--Success");
+    return 1;
+}
+
+int ATACommand::SmartWriteLogPd(std::u16string_view path, uint8_t device, uint8_t sectorCount, uint8_t logAddress,
+                                uint8_t* buffer512) {
+    // The buffer is what gets written: it is sent as the caller filled it.
+    if (buffer512 == nullptr) {
+        return 0;
+    }
+    if (IsUsbPath(path)) {
+        return 1;
+    }
+    if (GlobalAtaCommand().osVersion.PassThroughCapable) {
+        Trace("SmartWriteLogPd-type1 - SMART_WRITE_LOG (ATA_PASS_THROUGH)");
+        if (!SendAtaCommandPD(path, PackLow(kSmartWriteLog, sectorCount, logAddress, 0x4F),
+                              PackHigh(0xC2, device, kCmdSmart), buffer512, 512, platform::ATA_FLAGS_DATA_OUT)) {
+            Trace("ATACommand::SmartWriteLogPd--DeviceIoControl fail");
+            return 0;
+        }
+        Trace("ATACommand::SmartWriteLogPd--Success");
+        return 1;
+    }
+    // The receive-data interface cannot carry data to the drive, so without ATA pass-through
+    // a log write cannot be done; it is reported as failed rather than as written.
+    Trace("SmartWriteLogPd-type2 - SMART_WRITE_LOG");
+    Trace("ATACommand::SmartWriteLogPd--DeviceIoControl fail");
+    return 0;
+}
+
+}  // namespace tarvex
