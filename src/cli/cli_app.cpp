@@ -31,9 +31,12 @@ void PrintUsage(std::FILE* to) {
         "Commands:\n",
         to);
     for (const Command& c : Commands()) {
-        std::fprintf(to, "  %-18s %s\n", c.usage, c.summary);
+        std::fprintf(to, "  %-24s %s\n", c.usage, c.summary);
     }
     std::fputs(
+        "\n"
+        "DRIVE is --disk N (\\\\.\\PhysicalDriveN, a SATA drive), --path P (a SATA drive by its\n"
+        "device path) or --nvme --path P (an NVMe drive by its device path).\n"
         "\n"
         "Exit codes: 0 success, 1 start-up classification ended the program (Windows XP\n"
         "without a service-pack number), 2 machine or profile error, 3 device or command\n"
@@ -69,6 +72,10 @@ const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
         {"machine", "machine", "the emulated PC: OS version and classification, UI language, build number",
          RunMachineCommand},
+        {"identify", "identify DRIVE [--raw]",
+         "a drive's identity: model, serial, firmware, WWN, SATA revision, link speed, LBAs, security",
+         RunIdentifyCommand},
+        {"smart", "smart DRIVE", "a drive's SMART attributes (SATA) or SMART / Health log (NVMe)", RunSmartCommand},
     };
     return commands;
 }

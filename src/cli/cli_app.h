@@ -49,5 +49,7 @@ int RunCli(const std::vector<std::string>& args);
 
 // Commands.
 int RunMachineCommand(CommandContext& context);
+int RunIdentifyCommand(CommandContext& context);
+int RunSmartCommand(CommandContext& context);
 
 }  // namespace tarvex::cli

@@ -2,7 +2,10 @@
 
 #include <mutex>
 
+#include "platform/last_error.h"
+#include "platform/platform.h"
 #include "platform/text.h"
+#include "platform/win32_values.h"
 
 namespace tarvex {
 
@@ -24,6 +27,16 @@ ATACommand& GlobalAtaCommand() {
 void InitGlobalAtaCommand() {
     std::lock_guard lock(globalMutex);
     globalCommand = std::make_unique<ATACommand>();
+}
+
+std::unique_ptr<platform::Device> OpenDevice(std::u16string_view path, uint32_t access, uint32_t shareMode,
+                                             uint32_t flagsAndAttributes) {
+    platform::Devices* devices = platform::Current().devices;
+    if (devices == nullptr) {
+        platform::SetLastError(win::ERROR_NOT_SUPPORTED);
+        return nullptr;
+    }
+    return devices->CreateFile(path, access, shareMode, win::OPEN_EXISTING, flagsAndAttributes);
 }
 
 bool IsUsbPath(std::u16string_view path) {

@@ -108,6 +108,11 @@ private:
 ATACommand& GlobalAtaCommand();
 void InitGlobalAtaCommand();
 
+// Opens a drive, port or volume through the platform's devices; null (with the last error
+// set) when it cannot be opened or the platform has no devices.
+std::unique_ptr<platform::Device> OpenDevice(std::u16string_view path, uint32_t access, uint32_t shareMode,
+                                             uint32_t flagsAndAttributes);
+
 // Device paths of USB disks receive no commands.
 bool IsUsbPath(std::u16string_view path);
 

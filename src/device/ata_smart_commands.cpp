@@ -25,9 +25,7 @@ constexpr uint8_t kReadLogDevice = 0x40;
 constexpr size_t kSelfTestStatusOffset = 363;
 
 std::unique_ptr<platform::Device> Open(std::u16string_view path) {
-    return platform::Current().devices->CreateFile(path, win::GENERIC_READ | win::GENERIC_WRITE,
-                                                   win::FILE_SHARE_READ | win::FILE_SHARE_WRITE,
-                                                   win::OPEN_EXISTING, 0);
+    return OpenDevice(path, win::GENERIC_READ | win::GENERIC_WRITE, win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, 0);
 }
 
 IdeRegs SmartRegs(uint8_t feature, uint8_t count, uint8_t number, uint8_t device) {

@@ -21,9 +21,7 @@ namespace {
 constexpr uint8_t kSmartCommand = 0xB0;
 
 std::unique_ptr<platform::Device> OpenForCommands(std::u16string_view path) {
-    return platform::Current().devices->CreateFile(path, win::GENERIC_READ | win::GENERIC_WRITE,
-                                                   win::FILE_SHARE_READ | win::FILE_SHARE_WRITE,
-                                                   win::OPEN_EXISTING, 0);
+    return OpenDevice(path, win::GENERIC_READ | win::GENERIC_WRITE, win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, 0);
 }
 
 std::u16string PhysicalDrivePath(int driveNumber) {

@@ -111,3 +111,13 @@ uint64_t MaxLba(const uint8_t* identify) {
 }
 
 }  // namespace tarvex
+
+namespace tarvex {
+
+SecurityStatus DecodeSecurityStatus(const uint8_t* identify) {
+    const uint16_t w = IdentifyWord(identify, 128);
+    return SecurityStatus{(w & 0x01) != 0, (w & 0x02) != 0, (w & 0x04) != 0,
+                          (w & 0x08) != 0, (w & 0x10) != 0, (w & 0x20) != 0};
+}
+
+}  // namespace tarvex

@@ -44,3 +44,18 @@ std::u16string WwnText(const uint8_t* identify);
 uint64_t MaxLba(const uint8_t* identify);
 
 }  // namespace tarvex
+
+namespace tarvex {
+
+// The ATA security status of IDENTIFY word 128.
+struct SecurityStatus {
+    bool supported = false;
+    bool enabled = false;
+    bool locked = false;
+    bool frozen = false;
+    bool countExpired = false;
+    bool enhancedEraseSupported = false;
+};
+SecurityStatus DecodeSecurityStatus(const uint8_t* identify);
+
+}  // namespace tarvex

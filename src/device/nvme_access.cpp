@@ -20,8 +20,7 @@ constexpr uint32_t kSrbHeaderLength = 28;
 constexpr uint32_t kNvmeTimeout = 1000;
 
 std::unique_ptr<platform::Device> OpenUnshared(std::u16string_view path) {
-    return platform::Current().devices->CreateFile(path, win::GENERIC_READ | win::GENERIC_WRITE, 0,
-                                                   win::OPEN_EXISTING, win::FILE_ATTRIBUTE_NORMAL);
+    return OpenDevice(path, win::GENERIC_READ | win::GENERIC_WRITE, 0, win::FILE_ATTRIBUTE_NORMAL);
 }
 
 // Fills the request header and the submission queue entry of one admin command.

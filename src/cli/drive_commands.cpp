@@ -1,0 +1,304 @@
+// tarvexctl identify and smart: one drive's identity and SMART attributes. Until the drive
+// scan can tell drive kinds apart, --disk N opens \\.\PhysicalDriveN as a SATA drive and
+// --nvme --path P reaches an NVMe drive through its device path.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include <fmt/format.h>
+
+#include "cli/cli_app.h"
+#include "cli/exit_codes.h"
+#include "device/ata_command.h"
+#include "device/identify_decoding.h"
+#include "health/nvme_health_log.h"
+#include "health/smart_attributes.h"
+#include "health/smart_names.h"
+#include "platform/text.h"
+
+namespace tarvex::cli {
+
+namespace {
+
+struct DriveArgs {
+    std::optional<int> disk;
+    std::optional<std::string> path;
+    bool nvme = false;
+    bool raw = false;
+};
+
+std::string Utf8(std::u16string_view s) { return platform::Utf16ToUtf8(s); }
+
+// Parses --disk N | --path P [--nvme] [--raw]; nothing (with a message) when they are wrong.
+std::optional<DriveArgs> ParseDriveArgs(const std::vector<std::string>& args, bool allowRaw) {
+    DriveArgs d;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--disk" && i + 1 < args.size()) {
+            char* end = nullptr;
+            const long n = std::strtol(args[i + 1].c_str(), &end, 10);
+            if (*end != '\0' || n < 0 || n > 255 || args[i + 1].empty()) {
+                std::fprintf(stderr, "tarvexctl: --disk takes a drive number from 0 to 255\n");
+                return std::nullopt;
+            }
+            d.disk = static_cast<int>(n);
+            ++i;
+        } else if (a == "--path" && i + 1 < args.size()) {
+            d.path = args[++i];
+        } else if (a == "--nvme") {
+            d.nvme = true;
+        } else if (a == "--raw" && allowRaw) {
+            d.raw = true;
+        } else {
+            std::fprintf(stderr, "tarvexctl: unexpected argument '%s'\n", a.c_str());
+            return std::nullopt;
+        }
+    }
+    if (d.disk.has_value() == d.path.has_value()) {
+        std::fprintf(stderr, "tarvexctl: give the drive with --disk N or --path P\n");
+        return std::nullopt;
+    }
+    if (d.nvme && !d.path) {
+        std::fprintf(stderr, "tarvexctl: an NVMe drive is given with --nvme --path P\n");
+        return std::nullopt;
+    }
+    return d;
+}
+
+std::u16string DrivePath(const DriveArgs& d) {
+    return d.path ? platform::Utf8ToUtf16(*d.path)
+                  : platform::Utf8ToUtf16(fmt::format("\\\\.\\PhysicalDrive{}", *d.disk));
+}
+
+// Identifies the drive into a record; false when the drive does not answer.
+bool IdentifyInto(const DriveArgs& d, PhysicalDriveInfo& record, std::string* why) {
+    ATACommand& ata = GlobalAtaCommand();
+    const std::u16string path = DrivePath(d);
+    platform::CopyToFixed(record.devicePath, path);
+    record.driveIndex = d.disk.value_or(-1);
+    if (d.nvme) {
+        record.interfaceKind = NvmeInterface;
+        std::vector<uint8_t> buffer(platform::kNvmeIdentifyBufferSize, 0);
+        if (!ata.IdentifyCommand_Controller(path, buffer.data())) {
+            *why = "the NVMe drive did not answer Identify Controller through its miniport";
+            return false;
+        }
+        std::memcpy(record.nvmeIdentify, buffer.data() + platform::kNvmeDataOffset, sizeof record.nvmeIdentify);
+        StoreNvmeIdentifyStrings(record);
+        return true;
+    }
+    uint8_t identify[512];
+    if (!ata.DoIdentify(path, 0xA0, identify)) {
+        *why = "IDENTIFY DEVICE failed";
+        return false;
+    }
+    StoreSataIdentify(record, identify);
+    return true;
+}
+
+std::string Hex(const uint8_t* p, size_t n) {
+    std::string s;
+    for (size_t i = 0; i < n; ++i) {
+        s += fmt::format("{:02X}", p[i]);
+    }
+    return s;
+}
+
+int Failed(const CommandContext& context, const std::string& command, const std::string& why) {
+    std::fprintf(stderr, "tarvexctl: %s: %s\n", command.c_str(), why.c_str());
+    if (context.options.json) {
+        Json doc = context.NewDocument(command);
+        doc["error"] = {{"exitCode", kExitCommandFailed}, {"message", why}};
+        context.PrintJson(doc);
+    }
+    return kExitCommandFailed;
+}
+
+}  // namespace
+
+int RunIdentifyCommand(CommandContext& context) {
+    auto args = ParseDriveArgs(context.args, true);
+    if (!args) {
+        return kExitUsage;
+    }
+    PhysicalDriveInfo record = EmptyDriveRecord();
+    std::string why;
+    if (!IdentifyInto(*args, record, &why)) {
+        return Failed(context, "identify", why);
+    }
+    const std::string model = Utf8(platform::FixedText(record.modelNumber));
+    const std::string serial = Utf8(platform::FixedText(record.serialNumber));
+    const std::string firmware = Utf8(platform::FixedText(record.firmwareRevision));
+    FILE* out = context.out;
+    if (args->nvme) {
+        const uint8_t* id = record.nvmeIdentify;
+        const unsigned vid = id[0] | (id[1] << 8);
+        const unsigned ssvid = id[2] | (id[3] << 8);
+        if (context.options.json) {
+            Json doc = context.NewDocument("identify");
+            doc["drive"] = {{"path", Utf8(platform::FixedText(record.devicePath))}, {"interface", "NVMe"}};
+            doc["identity"] = {{"model", model}, {"serial", serial}, {"firmware", firmware},
+                               {"vendorId", fmt::format("{:04X}", vid)}, {"subsystemVendorId", fmt::format("{:04X}", ssvid)}};
+            if (args->raw) {
+                doc["rawIdentifyController"] = Hex(id, sizeof record.nvmeIdentify);
+            }
+            context.PrintJson(doc);
+            return kExitSuccess;
+        }
+        std::fprintf(out, "Model                %s\nSerial number        %s\nFirmware revision    %s\n", model.c_str(),
+                     serial.c_str(), firmware.c_str());
+        std::fprintf(out, "PCI vendor           %04X (subsystem %04X)\nInterface            NVMe\n", vid, ssvid);
+        if (args->raw) {
+            for (size_t i = 0; i < sizeof record.nvmeIdentify; i += 32) {
+                std::fprintf(out, "%04zX  %s\n", i, Hex(id + i, 32).c_str());
+            }
+        }
+        return kExitSuccess;
+    }
+    const std::string wwn = Utf8(WwnText(record.identify));
+    const std::string revision = Utf8(SataRevisionText(record.identify));
+    const std::string speed = Utf8(LinkSpeedText(record));
+    const uint64_t maxLba = MaxLba(record.identify);
+    const SecurityStatus sec = DecodeSecurityStatus(record.identify);
+    const std::string security = !sec.supported ? "not supported"
+                                 : sec.frozen   ? "frozen"
+                                 : sec.locked   ? "locked"
+                                 : sec.enabled  ? "enabled"
+                                                : "disabled";
+    if (context.options.json) {
+        Json doc = context.NewDocument("identify");
+        doc["drive"] = {{"path", Utf8(platform::FixedText(record.devicePath))}, {"interface", "SATA"}};
+        if (args->disk) {
+            doc["drive"]["number"] = *args->disk;
+        }
+        doc["identity"] = {{"model", model},       {"serial", serial},   {"firmware", firmware},
+                           {"wwn", wwn},           {"sataRevision", revision}, {"linkSpeed", speed},
+                           {"maxLba", maxLba}};
+        doc["security"] = {{"supported", sec.supported}, {"enabled", sec.enabled},   {"locked", sec.locked},
+                           {"frozen", sec.frozen},       {"countExpired", sec.countExpired},
+                           {"enhancedEraseSupported", sec.enhancedEraseSupported}, {"state", security}};
+        if (args->raw) {
+            Json words = Json::array();
+            for (int w = 0; w < 256; ++w) {
+                words.push_back(IdentifyWord(record.identify, w));
+            }
+            doc["rawWords"] = words;
+        }
+        context.PrintJson(doc);
+        return kExitSuccess;
+    }
+    std::fprintf(out, "Model                %s\nSerial number        %s\nFirmware revision    %s\n", model.c_str(),
+                 serial.c_str(), firmware.c_str());
+    std::fprintf(out, "WWN                  %s\nSATA revision        %s\nLink speed           %s\n", wwn.c_str(),
+                 revision.c_str(), speed.c_str());
+    std::fprintf(out, "Maximum LBA          %llu (%llu GB)\n", static_cast<unsigned long long>(maxLba),
+                 static_cast<unsigned long long>(maxLba * 512 / 1000000000));
+    std::fprintf(out, "Security             %s%s\n", security.c_str(),
+                 sec.supported && sec.enhancedEraseSupported ? ", enhanced erase supported" : "");
+    if (args->raw) {
+        std::fprintf(out, "\nIDENTIFY words (model, serial and firmware in reading order):\n");
+        for (int w = 0; w < 256; w += 8) {
+            std::fprintf(out, "%3d ", w);
+            for (int k = 0; k < 8; ++k) {
+                std::fprintf(out, " %04X", IdentifyWord(record.identify, w + k));
+            }
+            std::fprintf(out, "\n");
+        }
+    }
+    return kExitSuccess;
+}
+
+int RunSmartCommand(CommandContext& context) {
+    auto args = ParseDriveArgs(context.args, false);
+    if (!args) {
+        return kExitUsage;
+    }
+    PhysicalDriveInfo record = EmptyDriveRecord();
+    std::string why;
+    if (!IdentifyInto(*args, record, &why)) {
+        return Failed(context, "smart", why);
+    }
+    ATACommand& ata = GlobalAtaCommand();
+    const std::u16string path = DrivePath(*args);
+    FILE* out = context.out;
+    if (args->nvme) {
+        if (!ata.GetLogPageCommand_SMART_Health(path, record.smartData)) {
+            return Failed(context, "smart", "the NVMe drive did not return its SMART / Health log");
+        }
+        const NvmeHealthLog h = DecodeNvmeHealthLog(record.smartData);
+        const int celsius = h.compositeTemperatureKelvin == 0 ? 0 : h.compositeTemperatureKelvin - 273;
+        if (context.options.json) {
+            Json doc = context.NewDocument("smart");
+            doc["drive"] = {{"path", Utf8(path)}, {"interface", "NVMe"},
+                            {"model", Utf8(platform::FixedText(record.modelNumber))}};
+            doc["healthLog"] = {{"criticalWarning", h.criticalWarning},
+                                {"compositeTemperatureKelvin", h.compositeTemperatureKelvin},
+                                {"temperatureCelsius", celsius},
+                                {"availableSpare", h.availableSpare},
+                                {"availableSpareThreshold", h.availableSpareThreshold},
+                                {"percentageUsed", h.percentageUsed},
+                                {"dataUnitsRead", h.dataUnitsRead},
+                                {"dataUnitsWritten", h.dataUnitsWritten},
+                                {"hostReadCommands", h.hostReadCommands},
+                                {"hostWriteCommands", h.hostWriteCommands},
+                                {"powerCycles", h.powerCycles},
+                                {"powerOnHours", h.powerOnHours},
+                                {"unsafeShutdowns", h.unsafeShutdowns},
+                                {"mediaErrors", h.mediaErrors}};
+            context.PrintJson(doc);
+            return kExitSuccess;
+        }
+        std::fprintf(out, "Model                %s (NVMe SMART / Health log)\n",
+                     Utf8(platform::FixedText(record.modelNumber)).c_str());
+        std::fprintf(out, "Critical warning     0x%02X\n", h.criticalWarning);
+        std::fprintf(out, "Temperature          %d C (%u K)\n", celsius, h.compositeTemperatureKelvin);
+        std::fprintf(out, "Available spare      %u%% (threshold %u%%)\n", h.availableSpare, h.availableSpareThreshold);
+        std::fprintf(out, "Percentage used      %u%%\n", h.percentageUsed);
+        std::fprintf(out, "Data units read      %llu\nData units written   %llu\n",
+                     static_cast<unsigned long long>(h.dataUnitsRead), static_cast<unsigned long long>(h.dataUnitsWritten));
+        std::fprintf(out, "Power cycles         %llu\nPower-on hours       %llu\nUnsafe shutdowns     %llu\n",
+                     static_cast<unsigned long long>(h.powerCycles), static_cast<unsigned long long>(h.powerOnHours),
+                     static_cast<unsigned long long>(h.unsafeShutdowns));
+        std::fprintf(out, "Media errors         %llu\n", static_cast<unsigned long long>(h.mediaErrors));
+        return kExitSuccess;
+    }
+    if (!ata.GetSmartAttributePd(path, 0, record)) {
+        return Failed(context, "smart", "SMART READ DATA failed or the drive lists no attribute");
+    }
+    (void)ata.GetSmartThresholdPd(path, 0, record);
+    const SmartNameTable& table = SelectSmartNameTable(record);
+    if (context.options.json) {
+        Json doc = context.NewDocument("smart");
+        doc["drive"] = {{"path", Utf8(path)}, {"interface", "SATA"},
+                        {"model", Utf8(platform::FixedText(record.modelNumber))}};
+        doc["nameTable"] = table.tableName;
+        doc["temperature"] = record.temperature;
+        Json rows = Json::array();
+        for (uint32_t i = 0; i < record.attributeCount; ++i) {
+            const SmartAttributeEntry& e = record.attributes[i];
+            rows.push_back({{"id", e.id},
+                            {"name", Utf8(LookupSmartAttributeName(record, e.id))},
+                            {"flags", e.flags[0] | (e.flags[1] << 8)},
+                            {"current", e.current},
+                            {"worst", e.worst},
+                            {"threshold", record.thresholdEntries[i].threshold},
+                            {"raw", RawValue48(e)},
+                            {"rawHex", Hex(e.raw, 6)}});
+        }
+        doc["attributes"] = rows;
+        context.PrintJson(doc);
+        return kExitSuccess;
+    }
+    std::fprintf(out, "Model %s, names from %s\n\n", Utf8(platform::FixedText(record.modelNumber)).c_str(),
+                 table.tableName);
+    std::fprintf(out, " ID     Name                                      Flags  Cur  Wst  Thr  Raw\n");
+    for (uint32_t i = 0; i < record.attributeCount; ++i) {
+        const SmartAttributeEntry& e = record.attributes[i];
+        std::fprintf(out, "%3u %02X  %-40s  %04X  %3u  %3u  %3u  %llu\n", e.id, e.id,
+                     Utf8(LookupSmartAttributeName(record, e.id)).c_str(), e.flags[0] | (e.flags[1] << 8), e.current,
+                     e.worst, record.thresholdEntries[i].threshold, static_cast<unsigned long long>(RawValue48(e)));
+    }
+    return kExitSuccess;
+}
+
+}  // namespace tarvex::cli
