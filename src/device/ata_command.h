@@ -92,7 +92,22 @@ public:
     bool IdentifyCommand_Controller(std::u16string_view devicePath, uint8_t* buffer4248);
     bool GetLogPageCommand_SMART_Health(std::u16string_view devicePath, uint8_t* log512);
 
+    // The trace texts of one SMART page read: type 1, type 2 and the type-2 failure (or null).
+    struct SmartTexts {
+        const char* type1;
+        const char* type2;
+        const char* failure;
+    };
+
 private:
+    struct DriveTarget {
+        std::u16string_view path;
+        int number;
+        bool byNumber;
+    };
+    // A SMART data-in page: pass-through first where the system has it, then receive-data.
+    bool ReadSmartPage(const DriveTarget& target, uint8_t feature, uint8_t device, uint8_t* page512,
+                       const SmartTexts& texts);
     int SendBuffered(std::unique_ptr<platform::Device> device, uint32_t timeout, const AtaTaskFile& taskFile,
                      uint8_t* buffer, uint32_t length, uint16_t flags);
     int SendIdePassThrough(std::unique_ptr<platform::Device> device, const AtaTaskFile& taskFile,

@@ -93,28 +93,50 @@ int ATACommand::DoIdentify(std::u16string_view path, uint8_t device, uint8_t* bu
     return 1;
 }
 
+bool ATACommand::ReadSmartPage(const DriveTarget& target, uint8_t feature, uint8_t device, uint8_t* page512,
+                               const SmartTexts& texts) {
+    bool done = false;
+    if (GlobalAtaCommand().osVersion.PassThroughCapable) {
+        Trace("%s", texts.type1);
+        done = (target.byNumber ? SendAtaCommandPhysicalDrive(target.number, device, kCmdSmart, feature, 0, 0, 0x4F,
+                                                              0xC2, page512, 512, platform::ATA_FLAGS_DATA_IN)
+                                : SendAtaCommandPhysicalDrive(target.path, device, kCmdSmart, feature, 0, 0, 0x4F, 0xC2,
+                                                              page512, 512, platform::ATA_FLAGS_DATA_IN)) != 0;
+    }
+    if (done) {
+        return true;
+    }
+    auto handle = target.byNumber ? OpenPhysicalDrive(target.number) : Open(target.path);
+    if (!handle) {
+        return false;
+    }
+    Trace("%s", texts.type2);
+    if (!SendSmartReceive(*handle, SmartRegs(feature, 1, 1, device), page512)) {
+        if (texts.failure != nullptr) {
+            Trace("%s", texts.failure);
+        }
+        return false;
+    }
+    return true;
+}
+
+namespace {
+const ATACommand::SmartTexts kReadDataTexts{"GetSmartAttributePd-type1 - SMART_READ_DATA (ATA_PASS_THROUGH)",
+                                            "GetSmartAttributePd-type2 - SMART_READ_DATA",
+                                            "ATACommand::GetSmartAttributePd--DeviceIoControl fail"};
+const ATACommand::SmartTexts kReadThresholdTexts{
+    "SendAtaCommandPhysicalDrive - SMART_READ_THRESHOLDS (ATA_PASS_THROUGH)",
+    "SendAtaCommandPhysicalDrive - SMART_READ_THRESHOLDS", nullptr};
+}  // namespace
+
 int ATACommand::GetSmartAttributePd(std::u16string_view path, uint8_t device, PhysicalDriveInfo& record) {
     Trace("Enter GetSmartAttributePd(%s, 0x%X)", path, device);
     ClearAttributes(record);
     if (IsUsbPath(path)) {
         return ParseSmartAttributes(record) ? 1 : 0;
     }
-    bool done = false;
-    if (GlobalAtaCommand().osVersion.PassThroughCapable) {
-        Trace("GetSmartAttributePd-type1 - SMART_READ_DATA (ATA_PASS_THROUGH)");
-        done = SendAtaCommandPhysicalDrive(path, device, kCmdSmart, kSmartReadData, 0, 0, 0x4F, 0xC2, record.smartData,
-                                           512, platform::ATA_FLAGS_DATA_IN) != 0;
-    }
-    if (!done) {
-        auto handle = Open(path);
-        if (!handle) {
-            return 0;
-        }
-        Trace("GetSmartAttributePd-type2 - SMART_READ_DATA");
-        if (!SendSmartReceive(*handle, SmartRegs(kSmartReadData, 1, 1, device), record.smartData)) {
-            Trace("ATACommand::GetSmartAttributePd--DeviceIoControl fail");
-            return 0;
-        }
+    if (!ReadSmartPage(DriveTarget{path, 0, false}, kSmartReadData, device, record.smartData, kReadDataTexts)) {
+        return 0;
     }
     Trace("ATACommand::GetSmartAttributePd--Success");
     return ParseSmartAttributes(record) ? 1 : 0;
@@ -124,22 +146,8 @@ int ATACommand::GetSmartAttributePd(uint8_t device, PhysicalDriveInfo& record) {
     const int driveNumber = record.driveIndex;
     Trace("Enter GetSmartAttributePd(0x%X, 0x%X)", driveNumber, device);
     ClearAttributes(record);
-    bool done = false;
-    if (GlobalAtaCommand().osVersion.PassThroughCapable) {
-        Trace("GetSmartAttributePd-type1 - SMART_READ_DATA (ATA_PASS_THROUGH)");
-        done = SendAtaCommandPhysicalDrive(driveNumber, device, kCmdSmart, kSmartReadData, 0, 0, 0x4F, 0xC2,
-                                           record.smartData, 512, platform::ATA_FLAGS_DATA_IN) != 0;
-    }
-    if (!done) {
-        auto handle = OpenPhysicalDrive(driveNumber);
-        if (!handle) {
-            return 0;
-        }
-        Trace("GetSmartAttributePd-type2 - SMART_READ_DATA");
-        if (!SendSmartReceive(*handle, SmartRegs(kSmartReadData, 1, 1, device), record.smartData)) {
-            Trace("ATACommand::GetSmartAttributePd--DeviceIoControl fail");
-            return 0;
-        }
+    if (!ReadSmartPage(DriveTarget{{}, driveNumber, true}, kSmartReadData, device, record.smartData, kReadDataTexts)) {
+        return 0;
     }
     Trace("ATACommand::GetSmartAttributePd--Success");
     return ParseSmartAttributes(record) ? 1 : 0;
@@ -150,21 +158,9 @@ int ATACommand::GetSmartThresholdPd(std::u16string_view path, uint8_t device, Ph
     if (IsUsbPath(path)) {
         return ParseSmartThresholds(record) ? 1 : 0;
     }
-    bool done = false;
-    if (GlobalAtaCommand().osVersion.PassThroughCapable) {
-        Trace("SendAtaCommandPhysicalDrive - SMART_READ_THRESHOLDS (ATA_PASS_THROUGH)");
-        done = SendAtaCommandPhysicalDrive(path, device, kCmdSmart, kSmartReadThresholds, 0, 0, 0x4F, 0xC2,
-                                           record.smartThresholds, 512, platform::ATA_FLAGS_DATA_IN) != 0;
-    }
-    if (!done) {
-        auto handle = Open(path);
-        if (!handle) {
-            return 0;
-        }
-        Trace("SendAtaCommandPhysicalDrive - SMART_READ_THRESHOLDS");
-        if (!SendSmartReceive(*handle, SmartRegs(kSmartReadThresholds, 1, 1, device), record.smartThresholds)) {
-            return 0;
-        }
+    if (!ReadSmartPage(DriveTarget{path, 0, false}, kSmartReadThresholds, device, record.smartThresholds,
+                       kReadThresholdTexts)) {
+        return 0;
     }
     return ParseSmartThresholds(record) ? 1 : 0;
 }
