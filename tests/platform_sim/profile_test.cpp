@@ -45,7 +45,7 @@ TEST(MachineProfile, EveryProblemNamesFileAndJsonPathOnOneLine) {
     const Case cases[] = {
         {"wrong type", [](json& j) { j["os"]["major"] = "six"; }, "test.json: $.os.major: expected an integer"},
         {"unknown field", [](json& j) { j["os"]["colour"] = 1; }, "test.json: $.os.colour: unknown field"},
-        {"unknown top field", [](json& j) { j["disks"] = json::array(); }, "$.disks: unknown field"},
+        {"unknown top field", [](json& j) { j["drives"] = json::array(); }, "$.drives: unknown field"},
         {"out of range", [](json& j) { j["uiLanguage"] = 70000; }, "$.uiLanguage: expected an integer from 1 to 65535"},
         {"missing", [](json& j) { j.erase("program"); }, "$.program: required field is missing"},
         {"version", [](json& j) { j["formatVersion"] = 2; }, "$.formatVersion: unsupported format version 2"},

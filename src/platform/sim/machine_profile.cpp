@@ -228,6 +228,9 @@ MachineProfile Parse(const json& root, MachineProfile profile) {
             profile.registry.push_back(ParseRegistryKey(arr[i], ElementPath("$.registry", i)));
         }
     }
+    if (const json* disks = o.Raw("disks")) {
+        profile.disks = ParseDiskProfiles(*disks, "$.disks");
+    }
     o.Finish();
     return profile;
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The machine profile: a JSON description of one emulated PC (its OS, language, program
-// location, environment, clock and initial registry). docs/machine-profile.md describes the
+// location, environment, clock, initial registry and disks). docs/machine-profile.md describes the
 // format. Loading is all or nothing: a malformed profile gives one error naming the file, the
 // JSON path and the problem.
 #include <cstdint>
@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/sim/devices/drive_profile.h"
 
 namespace tarvex::sim {
 
@@ -53,6 +55,7 @@ struct MachineProfile {
     double clockSpeed = 1.0;
     uint64_t bootTickMs = 600000;
     std::vector<ProfileRegistryKey> registry;
+    std::vector<DiskProfile> disks;  // the disks, in the order the device listing returns them
 };
 
 struct ProfileLoadResult {

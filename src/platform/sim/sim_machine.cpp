@@ -103,6 +103,12 @@ std::unique_ptr<SimMachine> SimMachine::Create(const MachineProfile& profile, co
         m->files_->AddOverlay(moduleFile, SimFiles::Overlay{self, profile.programLastWriteUnixMs});
     }
 
+    // The disks, each with its state file under <state>/disks/.
+    m->devices_ = SimDevices::Create(m->profile_.disks, *m->clock_, m->stateDir_ / "disks", error);
+    if (!m->devices_) {
+        return nullptr;
+    }
+
     m->windows_ = std::make_unique<SimWindows>();
     m->dialogs_ = std::make_unique<SimDialogs>();
 
@@ -112,6 +118,7 @@ std::unique_ptr<SimMachine> SimMachine::Create(const MachineProfile& profile, co
     m->platform_.files = m->files_.get();
     m->platform_.windows = m->windows_.get();
     m->platform_.dialogs = m->dialogs_.get();
+    m->platform_.devices = m->devices_.get();
     return m;
 }
 

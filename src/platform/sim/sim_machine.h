@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/sim/devices/storage_stack.h"
 #include "platform/sim/machine_profile.h"
 #include "platform/sim/sim_clock.h"
 #include "platform/sim/sim_dialogs.h"
@@ -56,6 +57,8 @@ public:
     SimFiles& Files() { return *files_; }
     SimWindows& Windows() { return *windows_; }
     SimDialogs& Dialogs() { return *dialogs_; }
+    // The storage stack and its drives (request log, drive state) for tests and tools.
+    SimDevices& Devices() { return *devices_; }
 
 private:
     SimMachine() = default;
@@ -69,6 +72,7 @@ private:
     std::unique_ptr<SimFiles> files_;
     std::unique_ptr<SimWindows> windows_;
     std::unique_ptr<SimDialogs> dialogs_;
+    std::unique_ptr<SimDevices> devices_;
     platform::Platform platform_;
 };
 

@@ -1,0 +1,296 @@
+#include "platform/sim/devices/sata_drive.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tarvex::sim {
+
+using platform::kAtaErrorAbrt;
+using platform::kAtaStatusDrdy;
+using platform::kAtaStatusDsc;
+using platform::kAtaStatusErr;
+
+namespace {
+
+constexpr uint8_t kCmdDataSetManagement = 0x06;
+constexpr uint8_t kCmdDownloadMicrocode = 0x92;
+constexpr uint8_t kCmdSmart = 0xB0;
+constexpr uint8_t kCmdStandbyImmediate = 0xE0;
+constexpr uint8_t kCmdIdleImmediate = 0xE1;
+constexpr uint8_t kCmdCheckPowerMode = 0xE5;
+constexpr uint8_t kCmdFlushCache = 0xE7;
+constexpr uint8_t kCmdFlushCacheExt = 0xEA;
+constexpr uint8_t kCmdIdentify = 0xEC;
+constexpr uint8_t kCmdSetFeatures = 0xEF;
+
+}  // namespace
+
+void PutWord(Page& page, int word, uint16_t value) {
+    page[2 * word] = static_cast<uint8_t>(value & 0xFF);
+    page[2 * word + 1] = static_cast<uint8_t>(value >> 8);
+}
+
+uint16_t GetWord(const Page& page, int word) {
+    return static_cast<uint16_t>(page[2 * word] | (page[2 * word + 1] << 8));
+}
+
+void PutAtaString(Page& page, int firstWord, int words, std::string_view text) {
+    for (int i = 0; i < 2 * words; ++i) {
+        const char c = i < static_cast<int>(text.size()) ? text[i] : ' ';
+        // The first character of each pair goes into the high byte of the word.
+        page[2 * firstWord + (i ^ 1)] = static_cast<uint8_t>(c);
+    }
+}
+
+void SealChecksum(Page& page) {
+    uint8_t sum = 0;
+    for (int i = 0; i < 511; ++i) {
+        sum = static_cast<uint8_t>(sum + page[i]);
+    }
+    page[511] = static_cast<uint8_t>(0x100 - sum);
+}
+
+SataDrive::SataDrive(const DiskProfile& profile, DriveState state, platform::Clock& clock,
+                     std::filesystem::path stateFile)
+    : SimDisk(profile, std::move(state), clock, std::move(stateFile)) {
+    // Power-on: whatever ran when the power went away did not finish.
+    ++state_.powerOns;
+    if (state_.runningSelfTest != 0) {
+        EndSelfTest(0x20, 0);  // interrupted by the host with a hard or soft reset
+    }
+    if (state_.eraseEndMs != 0) {
+        // An erase cut short leaves the password in place, so the drive comes up locked.
+        state_.eraseEndMs = 0;
+    }
+    locked_ = state_.securityEnabled;
+    frozen_ = profile_.sata.security.supported && profile_.sata.security.frozen && !locked_;
+    Changed();
+}
+
+void SataDrive::Complete(AtaExchange& x) {
+    x.regs.command = kAtaStatusDrdy | kAtaStatusDsc;
+    x.regs.features = 0;
+}
+
+void SataDrive::Abort(AtaExchange& x) {
+    x.regs.command = kAtaStatusDrdy | kAtaStatusDsc | kAtaStatusErr;
+    x.regs.features = kAtaErrorAbrt;
+    x.transferred = 0;
+}
+
+bool SataDrive::DataIn(AtaExchange& x, std::span<const uint8_t> bytes) {
+    if (x.direction != AtaData::In || x.data.size() < bytes.size()) {
+        Abort(x);
+        return false;
+    }
+    std::copy(bytes.begin(), bytes.end(), x.data.begin());
+    x.transferred = static_cast<uint32_t>(bytes.size());
+    Complete(x);
+    return true;
+}
+
+bool SataDrive::DataOut(AtaExchange& x, uint32_t bytes) {
+    if (x.direction != AtaData::Out || x.data.size() < bytes) {
+        Abort(x);
+        return false;
+    }
+    x.transferred = bytes;
+    return true;
+}
+
+void SataDrive::Advance() {
+    AdvanceSelfTest();
+    AdvanceErase();
+    AddBackgroundCounts();
+}
+
+void SataDrive::ExecuteAta(AtaExchange& x) {
+    Advance();
+    x.transferred = 0;
+    const uint8_t cmd = x.regs.command;
+    const uint8_t feat = x.regs.features;
+    // ERASE UNIT must come right after ERASE PREPARE: any other command cancels the prepare.
+    if (cmd != 0xF4) {
+        erasePrepared_ = false;
+    }
+    // While an erase runs the drive answers only what shows its progress.
+    const bool showsProgress = cmd == kCmdIdentify || (cmd == kCmdSmart && (feat == 0xD0 || feat == 0xD1)) ||
+                               cmd == kCmdCheckPowerMode;
+    if (state_.eraseEndMs != 0 && !showsProgress) {
+        Abort(x);
+        return;
+    }
+    // A locked drive refuses media access.
+    const bool mediaAccess = cmd == kCmdDataSetManagement || cmd == kCmdDownloadMicrocode ||
+                             cmd == platform::kVendorTableRequestCommand || cmd == platform::kVendorTableReadCommand;
+    if (locked_ && mediaAccess) {
+        Abort(x);
+        return;
+    }
+    switch (cmd) {
+        case kCmdIdentify: Identify(x); break;
+        case kCmdSmart: Smart(x); break;
+        case kCmdSetFeatures: SetFeatures(x); break;
+        case kCmdDataSetManagement: DataSetManagement(x); break;
+        case kCmdDownloadMicrocode: DownloadMicrocode(x); break;
+        case kCmdFlushCache:
+        case kCmdFlushCacheExt:
+        case kCmdIdleImmediate: Complete(x); break;
+        case kCmdStandbyImmediate:
+            vendorMode_ = false;
+            vendorTableSelected_ = false;
+            Complete(x);
+            break;
+        case kCmdCheckPowerMode:
+            x.regs.sectorCount = 0xFF;  // active or idle
+            Complete(x);
+            break;
+        case 0xF1: case 0xF2: case 0xF3: case 0xF4: case 0xF5: case 0xF6: Security(x); break;
+        case platform::kVendorTableRequestCommand: VendorTableRequest(x); break;
+        case platform::kVendorTableReadCommand: VendorTableRead(x); break;
+        default: Abort(x); break;
+    }
+    if ((x.regs.command & kAtaStatusErr) == 0) {
+        CountCommand(x);
+    }
+}
+
+void SataDrive::Identify(AtaExchange& x) {
+    const Page page = IdentifyPage();
+    DataIn(x, page);
+}
+
+void SataDrive::Smart(AtaExchange& x) {
+    if (x.regs.lbaMid != 0x4F || x.regs.lbaHigh != 0xC2) {
+        Abort(x);
+        return;
+    }
+    switch (x.regs.features) {
+        case 0xD0: {
+            const Page page = SmartDataPage();
+            DataIn(x, page);
+            break;
+        }
+        case 0xD1: {
+            const Page page = SmartThresholdPage();
+            DataIn(x, page);
+            break;
+        }
+        case 0xD2:  // attribute autosave
+        case 0xD8:  // enable operations
+        case 0xD9:  // disable operations
+            Complete(x);
+            break;
+        case 0xD4: OfflineImmediate(x); break;
+        case 0xD5: SmartReadLog(x); break;
+        case 0xD6: SmartWriteLog(x); break;
+        case 0xDA: {  // RETURN STATUS: F4h/2Ch when an attribute is at or below its threshold
+            bool exceeded = false;
+            for (const SmartAttributeProfile& a : profile_.sata.attributes) {
+                exceeded = exceeded || (a.threshold != 0 && a.current <= a.threshold);
+            }
+            x.regs.lbaMid = exceeded ? 0xF4 : 0x4F;
+            x.regs.lbaHigh = exceeded ? 0x2C : 0xC2;
+            Complete(x);
+            break;
+        }
+        default: Abort(x); break;
+    }
+}
+
+void SataDrive::SetFeatures(AtaExchange& x) {
+    switch (x.regs.features) {
+        case platform::kVendorModeFeature:
+            // The vendor mode of JMF608 controllers; other drives do not know the subcommand.
+            if (profile_.sata.signature != VendorSignature::Jmf608 || x.regs.sectorCount != platform::kVendorModeKey) {
+                Abort(x);
+                return;
+            }
+            if (x.direction == AtaData::Out && x.data.size() >= 512) {
+                x.transferred = 512;
+            }
+            vendorMode_ = true;
+            vendorTableSelected_ = false;
+            Complete(x);
+            return;
+        case 0x02: writeCache_ = true; Complete(x); return;
+        case 0x82: writeCache_ = false; Complete(x); return;
+        case 0x03:  // transfer mode
+        case 0x10:  // enable a SATA feature
+        case 0x90:  // disable a SATA feature
+        case 0x55:  // read look-ahead off
+        case 0xAA:  // read look-ahead on
+        case 0x66:  // keep settings over a reset
+        case 0xCC:
+            Complete(x);
+            return;
+        default: Abort(x); return;
+    }
+}
+
+void SataDrive::DataSetManagement(AtaExchange& x) {
+    // TRIM only: features bit 0, the count in 512-byte blocks of 8-byte range entries.
+    const uint32_t blocks = x.regs.sectorCount;
+    if (!profile_.sata.trim || (x.regs.features & 0x01) == 0 || blocks == 0 || !DataOut(x, blocks * 512)) {
+        Abort(x);
+        return;
+    }
+    const uint64_t capacity = profile_.capacitySectors;
+    std::vector<std::pair<uint64_t, uint64_t>> ranges;
+    for (uint32_t i = 0; i < blocks * 64; ++i) {
+        uint64_t entry = 0;
+        std::memcpy(&entry, x.data.data() + 8 * i, 8);  // little-endian host
+        const uint64_t lba = entry & 0x0000FFFFFFFFFFFFull;
+        const uint64_t count = entry >> 48;
+        if (count == 0) {
+            continue;
+        }
+        // A range that leaves the drive aborts the whole command: nothing is trimmed.
+        if (lba >= capacity || count > capacity - lba) {
+            Abort(x);
+            return;
+        }
+        ranges.emplace_back(lba, lba + count);
+    }
+    TrimSummary& t = state_.trim;
+    ++t.commands;
+    for (const auto& r : ranges) {
+        ++t.ranges;
+        t.sectors += r.second - r.first;
+        t.intervals.push_back(r);
+    }
+    // Merge overlapping and touching intervals; when too many are left, close the smallest gaps.
+    std::sort(t.intervals.begin(), t.intervals.end());
+    std::vector<std::pair<uint64_t, uint64_t>> merged;
+    for (const auto& iv : t.intervals) {
+        if (!merged.empty() && iv.first <= merged.back().second) {
+            merged.back().second = std::max(merged.back().second, iv.second);
+        } else {
+            merged.push_back(iv);
+        }
+    }
+    while (merged.size() > TrimSummary::kMaxIntervals) {
+        size_t best = 0;
+        for (size_t i = 1; i + 1 < merged.size(); ++i) {
+            if (merged[i + 1].first - merged[i].second < merged[best + 1].first - merged[best].second) {
+                best = i;
+            }
+        }
+        merged[best].second = merged[best + 1].second;
+        merged.erase(merged.begin() + static_cast<std::ptrdiff_t>(best) + 1);
+    }
+    t.intervals = std::move(merged);
+    Changed();
+    Complete(x);
+}
+
+int SataDrive::Temperature() const {
+    for (const SmartAttributeProfile& a : profile_.sata.attributes) {
+        if (a.id == 194 || a.id == 190) {
+            return static_cast<int>(a.raw & 0xFF);
+        }
+    }
+    return 35;
+}
+
+}  // namespace tarvex::sim

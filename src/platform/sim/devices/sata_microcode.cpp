@@ -1,0 +1,100 @@
+// DOWNLOAD MICROCODE of an emulated SATA SSD. Mode 3 (download with offsets and save) takes
+// the image in pieces: the block count in count (low) and LBA low (high), the block offset in
+// LBA mid (low) and LBA high (high). Pieces must come in order, within the segment sizes of
+// IDENTIFY words 234/235, and the image within the drive's limit. When the image's header
+// says it is complete, it is checked (firmware-image format) and, when good, activated: the
+// firmware revision changes. Mode 7 takes the whole image in one command. Anything wrong
+// aborts the command, drops what was assembled and leaves the old firmware running.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/sim/devices/firmware_image.h"
+#include "platform/sim/devices/sata_drive.h"
+
+namespace tarvex::sim {
+
+namespace {
+
+constexpr uint8_t kModeSegmented = 0x03;
+constexpr uint8_t kModeWhole = 0x07;
+// Count register on return (mode 3): more pieces expected, or the new firmware is active.
+constexpr uint8_t kMoreExpected = 0x01;
+constexpr uint8_t kActivated = 0x02;
+
+}  // namespace
+
+void SataDrive::DownloadMicrocode(AtaExchange& x) {
+    const MicrocodeProfile& m = profile_.sata.microcode;
+    const uint8_t mode = x.regs.features;
+    const uint32_t blocks = x.regs.sectorCount | (static_cast<uint32_t>(x.regs.lbaLow) << 8);
+    const uint32_t offset = mode == kModeSegmented ? x.regs.lbaMid | (static_cast<uint32_t>(x.regs.lbaHigh) << 8) : 0;
+    auto refuse = [&] {
+        image_.clear();
+        nextBlock_ = 0;
+        Abort(x);
+    };
+    if (!m.supported || blocks == 0 || (mode != kModeSegmented && mode != kModeWhole)) {
+        refuse();
+        return;
+    }
+    if (mode == kModeSegmented && blocks > m.maxBlocks) {
+        refuse();
+        return;
+    }
+    if (offset == 0) {
+        image_.clear();  // a download that starts over
+        nextBlock_ = 0;
+    }
+    const uint64_t end = (static_cast<uint64_t>(offset) + blocks) * 512;
+    if (offset != nextBlock_ || end > m.maxImageBytes) {
+        refuse();
+        return;
+    }
+    if (!DataOut(x, blocks * 512)) {
+        refuse();
+        return;
+    }
+    image_.insert(image_.end(), x.data.begin(), x.data.begin() + blocks * 512);
+    nextBlock_ += blocks;
+
+    // Is the image complete? Its header says how long it is.
+    bool complete = mode == kModeWhole;
+    if (image_.size() >= kFirmwareHeaderSize) {
+        if (std::memcmp(image_.data(), kFirmwareMagic, sizeof kFirmwareMagic) != 0) {
+            refuse();
+            return;
+        }
+        uint32_t payload = 0;
+        std::memcpy(&payload, image_.data() + offsetof(FirmwareImageHeader, payloadLength), 4);
+        const uint64_t total = kFirmwareHeaderSize + static_cast<uint64_t>(payload);
+        if (total > m.maxImageBytes) {
+            refuse();
+            return;
+        }
+        complete = complete || image_.size() >= total;
+    }
+    if (!complete) {
+        // Pieces below the minimum segment size are refused, except the one that ends the image.
+        if (mode == kModeSegmented && blocks < m.minBlocks) {
+            refuse();
+            return;
+        }
+        Complete(x);
+        x.regs.sectorCount = kMoreExpected;
+        return;
+    }
+    FirmwareImageInfo info;
+    const FirmwareCheck check = CheckFirmwareImage(image_, profile_.model, &info);
+    image_.clear();
+    nextBlock_ = 0;
+    if (check != FirmwareCheck::Ok) {
+        Abort(x);
+        return;
+    }
+    state_.firmware = info.newRevision;
+    Changed();
+    Complete(x);
+    x.regs.sectorCount = kActivated;
+}
+
+}  // namespace tarvex::sim

@@ -1,0 +1,78 @@
+#pragma once
+// One emulated disk as the storage stack sees it: the ATA commands a pass-through request
+// carries reach it as an AtaExchange, NVMe admin commands of the miniport interface as an
+// NvmeExchange. Every disk keeps its changes in its state file.
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <span>
+#include <string>
+
+#include "platform/ata_requests.h"
+#include "platform/clock.h"
+#include "platform/sim/devices/drive_profile.h"
+#include "platform/sim/devices/drive_state.h"
+
+namespace tarvex::sim {
+
+enum class AtaData { None, In, Out };
+
+// One ATA command between the host adapter and the drive.
+struct AtaExchange {
+    platform::AtaTaskFile regs;  // in: the command; out: status where the command was, error
+                                 // where the features were, other registers as the drive left them
+    AtaData direction = AtaData::None;  // the data phase the request announces
+    std::span<uint8_t> data;            // the data-out bytes, or room for the data in
+    uint32_t transferred = 0;           // bytes the drive moved
+};
+
+// One NVMe admin command of the "NvmeMini" interface.
+struct NvmeExchange {
+    const uint32_t* command = nullptr;  // the 16 dwords of the submission queue entry
+    std::span<uint8_t> data;            // room for the data the command returns
+    uint32_t transferred = 0;
+    uint16_t status = 0;  // NVMe status field (status code type << 8 | status code); 0 success
+};
+
+class SimDisk {
+public:
+    SimDisk(const DiskProfile& profile, DriveState state, platform::Clock& clock,
+            std::filesystem::path stateFile);
+    virtual ~SimDisk();
+    SimDisk(const SimDisk&) = delete;
+    SimDisk& operator=(const SimDisk&) = delete;
+
+    [[nodiscard]] const DiskProfile& Profile() const { return profile_; }
+    [[nodiscard]] const DriveState& State() const { return state_; }
+
+    // False when the disk does not speak ATA (the adapter refuses the request).
+    virtual bool AcceptsAta() const { return false; }
+    virtual void ExecuteAta(AtaExchange& x);
+    // False when the driver does not know the "NvmeMini" interface.
+    virtual bool AcceptsNvme() const { return false; }
+    virtual void ExecuteNvme(NvmeExchange& x);
+
+    // Raw sectors for ReadFile on the disk: written sectors hold a pattern, erased and trimmed
+    // ones read as zeros.
+    void ReadSectors(uint64_t offset, std::span<uint8_t> out);
+
+    // Writes the state file now (also done after every change and when the disk goes away).
+    bool Save(std::string* error = nullptr);
+
+protected:
+    // Milliseconds this drive has been powered, over every run.
+    [[nodiscard]] uint64_t NowMs() const;
+    [[nodiscard]] uint64_t PowerOnHours() const { return NowMs() / 3600000; }
+    void Changed() { Save(); }
+
+    const DiskProfile& profile_;
+    DriveState state_;
+    platform::Clock& clock_;
+
+private:
+    std::filesystem::path stateFile_;
+    uint64_t baseMs_;
+    uint64_t tickAtStart_;
+};
+
+}  // namespace tarvex::sim

@@ -1,0 +1,304 @@
+#include "platform/sim/devices/storage_stack.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/last_error.h"
+#include "platform/text.h"
+#include "platform/win32_values.h"
+
+namespace tarvex::sim {
+
+namespace fs = std::filesystem;
+namespace win = tarvex::win;
+
+namespace {
+
+constexpr uint32_t kErrorInvalidUserBuffer = 1784;
+constexpr uint32_t kDigcfDeviceInterface = 0x10;
+constexpr uint32_t kSpintActive = 1;
+
+// The number after `prefix` in a folded path ("\\\\.\\physicaldrive12" -> 12), with `suffix`
+// after it; nothing when the path has another shape.
+std::optional<uint32_t> NumberedName(std::u16string_view path, std::u16string_view prefix, std::u16string_view suffix) {
+    if (path.size() <= prefix.size() + suffix.size() || path.substr(0, prefix.size()) != prefix ||
+        path.substr(path.size() - suffix.size()) != suffix) {
+        return std::nullopt;
+    }
+    const std::u16string_view digits = path.substr(prefix.size(), path.size() - prefix.size() - suffix.size());
+    if (digits.size() > 3) {
+        return std::nullopt;
+    }
+    uint32_t n = 0;
+    for (char16_t c : digits) {
+        if (c < u'0' || c > u'9') {
+            return std::nullopt;
+        }
+        n = n * 10 + static_cast<uint32_t>(c - u'0');
+    }
+    return n;
+}
+
+class SimDeviceHandle : public platform::Device {
+public:
+    SimDeviceHandle(SimDevices& owner, SimDevices::Target target) : owner_(owner), target_(std::move(target)) {}
+    bool DeviceIoControl(uint32_t code, std::span<const uint8_t> input, std::span<uint8_t> output,
+                         uint32_t* bytesReturned, std::span<uint8_t> directData) override {
+        return owner_.Control(target_, code, input, output, bytesReturned, directData);
+    }
+    bool Read(void* buffer, uint32_t size, uint32_t* bytesRead) override {
+        return owner_.ReadDisk(target_, &position_, buffer, size, bytesRead);
+    }
+    bool SetPosition(uint64_t offset) override {
+        if (target_.disk == nullptr || offset % 512 != 0) {
+            platform::SetLastError(win::ERROR_INVALID_PARAMETER);
+            return false;
+        }
+        position_ = offset;
+        return true;
+    }
+
+private:
+    SimDevices& owner_;
+    SimDevices::Target target_;
+    uint64_t position_ = 0;
+};
+
+class SimDeviceInfoSet : public platform::DeviceInfoSet {
+public:
+    explicit SimDeviceInfoSet(std::vector<std::u16string> paths) : paths_(std::move(paths)) {}
+
+    bool EnumDeviceInterfaces(uint32_t memberIndex, platform::DeviceInterfaceData* data) override {
+        if (data == nullptr || data->cbSize != sizeof(platform::DeviceInterfaceData)) {
+            platform::SetLastError(kErrorInvalidUserBuffer);
+            return false;
+        }
+        if (memberIndex >= paths_.size()) {
+            platform::SetLastError(win::ERROR_NO_MORE_ITEMS);
+            return false;
+        }
+        std::memcpy(data->interfaceClassGuid, kDiskInterfaceGuid, 16);
+        data->flags = kSpintActive;
+        // The record has no room for the interface it names; the detail call that follows
+        // refers to the one enumerated last, as callers use the pair.
+        current_ = memberIndex;
+        return true;
+    }
+
+    bool GetDeviceInterfaceDetail(const platform::DeviceInterfaceData& data, std::span<uint8_t> detail,
+                                  uint32_t* requiredSize) override {
+        if (current_ >= paths_.size() || data.cbSize != sizeof(platform::DeviceInterfaceData)) {
+            platform::SetLastError(win::ERROR_INVALID_PARAMETER);
+            return false;
+        }
+        const std::u16string& path = paths_[current_];
+        const uint32_t need = static_cast<uint32_t>(4 + 2 * (path.size() + 1));
+        if (requiredSize != nullptr) {
+            *requiredSize = need;
+        }
+        if (detail.size() < need) {
+            platform::SetLastError(win::ERROR_INSUFFICIENT_BUFFER);
+            return false;
+        }
+        uint32_t cbSize = 0;
+        std::memcpy(&cbSize, detail.data(), 4);
+        if (cbSize != 6) {  // SP_DEVICE_INTERFACE_DETAIL_DATA_W of the 32-bit layout
+            platform::SetLastError(kErrorInvalidUserBuffer);
+            return false;
+        }
+        for (size_t i = 0; i <= path.size(); ++i) {
+            const char16_t c = i < path.size() ? path[i] : u'\0';
+            detail[4 + 2 * i] = static_cast<uint8_t>(c & 0xFF);
+            detail[5 + 2 * i] = static_cast<uint8_t>(c >> 8);
+        }
+        return true;
+    }
+
+private:
+    std::vector<std::u16string> paths_;
+    size_t current_ = SIZE_MAX;
+};
+
+}  // namespace
+
+std::unique_ptr<SimDevices> SimDevices::Create(const std::vector<DiskProfile>& disks, platform::Clock& clock,
+                                               const fs::path& stateDir, std::string* error) {
+    std::unique_ptr<SimDevices> d(new SimDevices());
+    for (const DiskProfile& p : disks) {
+        const fs::path file = stateDir / ("disk" + std::to_string(p.number) + ".json");
+        std::string loadError;
+        std::optional<DriveState> state = LoadDriveState(file, &loadError);
+        if (!loadError.empty()) {
+            *error = loadError;
+            return nullptr;
+        }
+        DriveState s = state ? std::move(*state) : InitialDriveState(p);
+        Slot slot{&p, nullptr, std::vector<uint32_t>(p.faults.size(), 0)};
+        switch (p.kind) {
+            case DiskKind::Sata: slot.disk = std::make_unique<SataDrive>(p, std::move(s), clock, file); break;
+            case DiskKind::Nvme: slot.disk = std::make_unique<NvmeDrive>(p, std::move(s), clock, file); break;
+            case DiskKind::Usb: slot.disk = std::make_unique<SimDisk>(p, std::move(s), clock, file); break;
+        }
+        std::string saveError;
+        if (!slot.disk->Save(&saveError)) {
+            *error = saveError;
+            return nullptr;
+        }
+        d->slots_.push_back(std::move(slot));
+    }
+    return d;
+}
+
+SimDevices::~SimDevices() = default;
+
+SimDevices::Slot* SimDevices::SlotOf(const SimDisk* disk) {
+    for (Slot& s : slots_) {
+        if (s.disk.get() == disk) {
+            return &s;
+        }
+    }
+    return nullptr;
+}
+
+const FaultProfile* SimDevices::TakeFault(Slot& slot, FaultProfile::On on, uint32_t ioctl,
+                                          const platform::AtaTaskFile* regs) {
+    for (size_t i = 0; i < slot.profile->faults.size(); ++i) {
+        const FaultProfile& f = slot.profile->faults[i];
+        if (f.on != on || (f.times && slot.faultUses[i] >= *f.times)) {
+            continue;
+        }
+        if (on == FaultProfile::On::Ioctl && f.ioctl != ioctl) {
+            continue;
+        }
+        if (on == FaultProfile::On::Ata &&
+            (regs == nullptr || f.command != regs->command || (f.feature && *f.feature != regs->features))) {
+            continue;
+        }
+        ++slot.faultUses[i];
+        return &f;
+    }
+    return nullptr;
+}
+
+std::unique_ptr<platform::Device> SimDevices::CreateFile(std::u16string_view path, uint32_t /*access*/,
+                                                         uint32_t /*shareMode*/, uint32_t disposition,
+                                                         uint32_t /*flagsAndAttributes*/) {
+    std::lock_guard lock(mutex_);
+    DeviceRequest record;
+    record.kind = DeviceRequest::Kind::Open;
+    record.path = std::u16string(path);
+    const std::u16string folded = platform::FoldCase(path);
+    Target target;
+    target.path = record.path;
+    uint32_t error = win::ERROR_FILE_NOT_FOUND;
+    if (auto n = NumberedName(folded, u"\\\\.\\physicaldrive", u"")) {
+        for (Slot& s : slots_) {
+            target.disk = s.profile->number == *n ? s.disk.get() : target.disk;
+        }
+    } else if (auto port = NumberedName(folded, u"\\\\.\\scsi", u":")) {
+        for (Slot& s : slots_) {
+            if (s.profile->port == *port) {
+                target.port = static_cast<uint8_t>(*port);
+            }
+        }
+    } else {
+        for (Slot& s : slots_) {
+            target.disk = s.profile->interfacePath == folded ? s.disk.get() : target.disk;
+        }
+    }
+    if (target.disk != nullptr) {
+        record.disk = target.disk->Profile().number;
+        if (const FaultProfile* f = TakeFault(*SlotOf(target.disk), FaultProfile::On::Open, 0, nullptr)) {
+            target.disk = nullptr;
+            error = f->error;
+        }
+    }
+    const bool found = target.disk != nullptr || target.port.has_value();
+    if (found && disposition != win::OPEN_EXISTING) {
+        error = win::ERROR_ACCESS_DENIED;  // a device cannot be created or truncated
+    }
+    record.result = found && disposition == win::OPEN_EXISTING;
+    if (!record.result) {
+        record.error = error;
+        log_.push_back(std::move(record));
+        platform::SetLastError(error);
+        return nullptr;
+    }
+    log_.push_back(std::move(record));
+    return std::make_unique<SimDeviceHandle>(*this, std::move(target));
+}
+
+std::unique_ptr<platform::DeviceInfoSet> SimDevices::SetupDiGetClassDevs(const uint8_t (&classGuid)[16],
+                                                                         uint32_t flags) {
+    std::lock_guard lock(mutex_);
+    std::vector<std::u16string> paths;
+    if (std::memcmp(classGuid, kDiskInterfaceGuid, 16) == 0 && (flags & kDigcfDeviceInterface) != 0) {
+        for (const Slot& s : slots_) {
+            paths.push_back(s.profile->interfacePath);
+        }
+    }
+    return std::make_unique<SimDeviceInfoSet>(std::move(paths));
+}
+
+std::vector<DeviceRequest> SimDevices::Requests() {
+    std::lock_guard lock(mutex_);
+    return log_;
+}
+
+void SimDevices::ClearRequests() {
+    std::lock_guard lock(mutex_);
+    log_.clear();
+}
+
+SimDisk* SimDevices::Disk(uint32_t number) {
+    for (Slot& s : slots_) {
+        if (s.profile->number == number) {
+            return s.disk.get();
+        }
+    }
+    return nullptr;
+}
+
+SataDrive* SimDevices::Sata(uint32_t number) { return dynamic_cast<SataDrive*>(Disk(number)); }
+NvmeDrive* SimDevices::Nvme(uint32_t number) { return dynamic_cast<NvmeDrive*>(Disk(number)); }
+
+bool SimDevices::SaveAll(std::string* error) {
+    std::lock_guard lock(mutex_);
+    bool ok = true;
+    for (Slot& s : slots_) {
+        ok = s.disk->Save(error) && ok;
+    }
+    return ok;
+}
+
+bool SimDevices::ReadDisk(const Target& target, uint64_t* position, void* buffer, uint32_t size,
+                          uint32_t* bytesRead) {
+    std::lock_guard lock(mutex_);
+    DeviceRequest record;
+    record.kind = DeviceRequest::Kind::Read;
+    record.path = target.path;
+    if (bytesRead != nullptr) {
+        *bytesRead = 0;
+    }
+    // Raw disk reads move whole sectors.
+    if (target.disk == nullptr || size % 512 != 0 || (buffer == nullptr && size != 0)) {
+        record.error = target.disk == nullptr ? win::ERROR_INVALID_FUNCTION : win::ERROR_INVALID_PARAMETER;
+        log_.push_back(record);
+        platform::SetLastError(record.error);
+        return false;
+    }
+    record.disk = target.disk->Profile().number;
+    const uint64_t capacity = target.disk->Profile().capacitySectors * 512;
+    const uint64_t n = *position >= capacity ? 0 : std::min<uint64_t>(size, capacity - *position);
+    target.disk->ReadSectors(*position, std::span(static_cast<uint8_t*>(buffer), static_cast<size_t>(n)));
+    *position += n;
+    if (bytesRead != nullptr) {
+        *bytesRead = static_cast<uint32_t>(n);
+    }
+    record.result = true;
+    record.bytesReturned = static_cast<uint32_t>(n);
+    log_.push_back(record);
+    return true;
+}
+
+}  // namespace tarvex::sim

@@ -1,0 +1,101 @@
+#pragma once
+// The emulated storage stack: the disk and SCSI port devices CreateFileW reaches, the
+// DeviceIoControl requests their drivers decode (checked as the real drivers check them),
+// the disk device-interface listing, and the drives behind them. Every request is recorded,
+// with a copy of its bytes, so tests can see exactly what went over the wire.
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/devices.h"
+#include "platform/sim/devices/nvme_drive.h"
+#include "platform/sim/devices/sata_drive.h"
+
+namespace tarvex::sim {
+
+// GUID_DEVINTERFACE_DISK {53f56307-b6bf-11d0-94f2-00a0c91efb8b} as it lies in memory.
+inline constexpr uint8_t kDiskInterfaceGuid[16] = {0x07, 0x63, 0xF5, 0x53, 0xBF, 0xB6, 0xD0, 0x11,
+                                                   0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B};
+
+struct DeviceRequest {
+    enum class Kind { Open, Ioctl, Read };
+    Kind kind = Kind::Ioctl;
+    std::u16string path;                  // the path the handle was opened with
+    std::optional<uint32_t> disk;         // the disk the handle reaches (none for a port or a failed open)
+    uint32_t ioctl = 0;
+    std::vector<uint8_t> input;           // the input bytes as they came
+    std::vector<uint8_t> directData;      // the direct data buffer as it came
+    bool result = false;
+    uint32_t error = 0;                   // the last error when the call failed
+    uint32_t bytesReturned = 0;
+    bool reachedDrive = false;            // a command got to the drive
+    std::optional<platform::AtaTaskFile> ata;  // the registers the drive received
+};
+
+class SimDevices : public platform::Devices {
+public:
+    // Builds the disks of `disks`, each with its state from <stateDir>/disk<N>.json. Null with
+    // `error` set when a state file is damaged. The profiles must outlive the object.
+    static std::unique_ptr<SimDevices> Create(const std::vector<DiskProfile>& disks, platform::Clock& clock,
+                                              const std::filesystem::path& stateDir, std::string* error);
+    ~SimDevices() override;
+
+    std::unique_ptr<platform::Device> CreateFile(std::u16string_view path, uint32_t access, uint32_t shareMode,
+                                                 uint32_t disposition, uint32_t flagsAndAttributes) override;
+    std::unique_ptr<platform::DeviceInfoSet> SetupDiGetClassDevs(const uint8_t (&classGuid)[16],
+                                                                 uint32_t flags) override;
+    bool ReenumerateDevices() override { return true; }
+
+    // Tests and tools.
+    std::vector<DeviceRequest> Requests();
+    void ClearRequests();
+    SimDisk* Disk(uint32_t number);
+    SataDrive* Sata(uint32_t number);
+    NvmeDrive* Nvme(uint32_t number);
+    // Writes every drive's state file.
+    bool SaveAll(std::string* error);
+
+    // Called by the open handles (storage_ioctl.cpp).
+    struct Target {
+        std::u16string path;
+        SimDisk* disk = nullptr;  // a disk handle
+        std::optional<uint8_t> port;  // a SCSI port handle
+    };
+    bool Control(const Target& target, uint32_t code, std::span<const uint8_t> input, std::span<uint8_t> output,
+                 uint32_t* bytesReturned, std::span<uint8_t> directData);
+    bool ReadDisk(const Target& target, uint64_t* position, void* buffer, uint32_t size, uint32_t* bytesRead);
+
+private:
+    SimDevices() = default;
+
+    struct Slot {
+        const DiskProfile* profile;
+        std::unique_ptr<SimDisk> disk;
+        std::vector<uint32_t> faultUses;  // how often each fault has struck
+    };
+    Slot* SlotOf(const SimDisk* disk);
+    // The first fault of `slot` that matches and still strikes (counted as used), or null.
+    const FaultProfile* TakeFault(Slot& slot, FaultProfile::On on, uint32_t ioctl, const platform::AtaTaskFile* regs);
+
+    // Decoders (storage_ioctl.cpp); each returns the call's result and sets the last error.
+    struct Call;
+    bool AtaPassThrough(Call& c, bool direct);
+    bool IdePassThrough(Call& c);
+    bool SmartReceive(Call& c);
+    bool Miniport(Call& c);
+    // Hands one ATA command to the drive, with the faults of the disk applied.
+    void RunAta(Call& c, AtaExchange& x);
+
+    std::mutex mutex_;
+    std::vector<Slot> slots_;
+    std::vector<DeviceRequest> log_;
+};
+
+// The data phase an ATA command has, as a driver that is not told (IDE pass-through) infers it.
+AtaData AtaCommandDirection(const platform::AtaTaskFile& regs);
+
+}  // namespace tarvex::sim
