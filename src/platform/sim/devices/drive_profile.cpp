@@ -127,10 +127,10 @@ void ParseSelfTest(JsonObject o, SataProfile* sata) {
 void ParseSecurity(JsonObject o, SecurityProfile* s) {
     s->supported = o.OptionalBool("supported").value_or(true);
     s->enhancedErase = o.OptionalBool("enhancedErase").value_or(true);
-    s->eraseMinutes = Narrow<uint32_t>(o, "eraseMinutes", 0, 600, 2);
-    s->enhancedEraseMinutes = Narrow<uint32_t>(o, "enhancedEraseMinutes", 0, 600, s->eraseMinutes);
+    s->eraseMinutes = Narrow<uint32_t>(o, "eraseMinutes", 0, 65535, 2);
+    s->enhancedEraseMinutes = Narrow<uint32_t>(o, "enhancedEraseMinutes", 0, 65535, s->eraseMinutes);
     // By default the erase takes half of its announced time, as drives announce generously.
-    s->eraseSeconds = Narrow<uint32_t>(o, "eraseSeconds", 0, 600 * 60, s->eraseMinutes * 30);
+    s->eraseSeconds = Narrow<uint32_t>(o, "eraseSeconds", 0, 65535 * 60, s->eraseMinutes * 30);
     for (const char* key : {"userPassword", "masterPassword"}) {
         std::string pw = AsciiField(o, key, 32, false);
         (std::string(key) == "userPassword" ? s->userPassword : s->masterPassword) = pw;

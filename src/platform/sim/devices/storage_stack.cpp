@@ -17,6 +17,7 @@ namespace {
 constexpr uint32_t kErrorInvalidUserBuffer = 1784;
 constexpr uint32_t kDigcfDeviceInterface = 0x10;
 constexpr uint32_t kSpintActive = 1;
+constexpr uint32_t kInterfaceDataSize = 28;  // SP_DEVICE_INTERFACE_DATA of the 32-bit layout
 
 // The number after `prefix` in a folded path ("\\\\.\\physicaldrive12" -> 12), with `suffix`
 // after it; nothing when the path has another shape.
@@ -69,7 +70,7 @@ public:
     explicit SimDeviceInfoSet(std::vector<std::u16string> paths) : paths_(std::move(paths)) {}
 
     bool EnumDeviceInterfaces(uint32_t memberIndex, platform::DeviceInterfaceData* data) override {
-        if (data == nullptr || data->cbSize != sizeof(platform::DeviceInterfaceData)) {
+        if (data == nullptr || data->cbSize != kInterfaceDataSize) {
             platform::SetLastError(kErrorInvalidUserBuffer);
             return false;
         }
@@ -87,7 +88,7 @@ public:
 
     bool GetDeviceInterfaceDetail(const platform::DeviceInterfaceData& data, std::span<uint8_t> detail,
                                   uint32_t* requiredSize) override {
-        if (current_ >= paths_.size() || data.cbSize != sizeof(platform::DeviceInterfaceData)) {
+        if (current_ >= paths_.size() || data.cbSize != kInterfaceDataSize) {
             platform::SetLastError(win::ERROR_INVALID_PARAMETER);
             return false;
         }
