@@ -35,8 +35,8 @@ void PrintUsage(std::FILE* to) {
     }
     std::fputs(
         "\n"
-        "DRIVE is --disk N (\\\\.\\PhysicalDriveN, a SATA drive), --path P (a SATA drive by its\n"
-        "device path) or --nvme --path P (an NVMe drive by its device path).\n"
+        "DRIVE is --disk N (\\\\.\\PhysicalDriveN) or --path P (a device path), as a SATA drive;\n"
+        "add --nvme for an NVMe drive, reached through its SCSI port.\n"
         "\n"
         "Exit codes: 0 success, 1 start-up classification ended the program (Windows XP\n"
         "without a service-pack number), 2 machine or profile error, 3 device or command\n"

@@ -1,6 +1,6 @@
 // tarvexctl identify and smart: one drive's identity and SMART attributes. Until the drive
 // scan can tell drive kinds apart, --disk N opens \\.\PhysicalDriveN as a SATA drive and
-// --nvme --path P reaches an NVMe drive through its device path.
+// --nvme reaches an NVMe drive (by --path P or --disk N) through its SCSI port.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -56,10 +56,6 @@ std::optional<DriveArgs> ParseDriveArgs(const std::vector<std::string>& args, bo
     }
     if (d.disk.has_value() == d.path.has_value()) {
         std::fprintf(stderr, "tarvexctl: give the drive with --disk N or --path P\n");
-        return std::nullopt;
-    }
-    if (d.nvme && !d.path) {
-        std::fprintf(stderr, "tarvexctl: an NVMe drive is given with --nvme --path P\n");
         return std::nullopt;
     }
     return d;

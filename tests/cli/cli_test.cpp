@@ -137,3 +137,46 @@ TEST_F(CliTest, CommandLineErrorsGiveSixtyFour) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CliTest, IdentifyAndSmartShowTheDemoDrives) {
+    CliRun sata = Tarvexctl(State() + " --json identify --disk 0");
+    ASSERT_EQ(sata.exitCode, 0) << sata.err;
+    auto id = nlohmann::json::parse(sata.out);
+    EXPECT_EQ(id["identity"]["model"], "VARNO TL30A 256GB");
+    EXPECT_EQ(id["identity"]["sataRevision"], "SATA 3.1");
+    EXPECT_EQ(id["identity"]["linkSpeed"], "6.0 Gb/s");
+    EXPECT_EQ(id["identity"]["wwn"].get<std::string>().size(), 16u);
+    EXPECT_GT(id["identity"]["maxLba"].get<uint64_t>(), 0u);
+
+    CliRun raw = Tarvexctl(State() + " --json identify --disk 0 --raw");
+    ASSERT_EQ(raw.exitCode, 0) << raw.err;
+    auto words = nlohmann::json::parse(raw.out)["rawWords"];
+    ASSERT_EQ(words.size(), 256u);
+    EXPECT_EQ(words[255].get<int>() & 0xFF, 0xA5) << "the integrity word's signature";
+
+    CliRun smart = Tarvexctl(State() + " --json smart --disk 1");
+    ASSERT_EQ(smart.exitCode, 0) << smart.err;
+    auto doc = nlohmann::json::parse(smart.out);
+    EXPECT_EQ(doc["nameTable"], "SmartNamesJmf608");
+    bool sawLifeLeft = false;
+    for (const auto& row : doc["attributes"]) {
+        if (row["id"] == 231) {
+            sawLifeLeft = row["name"] == "Drive Life %";
+        }
+    }
+    EXPECT_TRUE(sawLifeLeft) << smart.out;
+
+    CliRun nvme = Tarvexctl(State() + " --json smart --nvme --disk 2");
+    ASSERT_EQ(nvme.exitCode, 0) << nvme.err;
+    auto log = nlohmann::json::parse(nvme.out)["healthLog"];
+    EXPECT_GT(log["compositeTemperatureKelvin"].get<int>(), 273);
+
+    CliRun usb = Tarvexctl(State() + " identify --disk 4");
+    EXPECT_EQ(usb.exitCode, 3) << "a USB disk answers no ATA command";
+    EXPECT_EQ(Tarvexctl(State() + " identify").exitCode, 64);
+    EXPECT_EQ(Tarvexctl(State() + " smart --disk x").exitCode, 64);
+}
+
+}  // namespace
