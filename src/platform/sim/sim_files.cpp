@@ -98,6 +98,14 @@ bool WildcardMatch(std::u16string_view pattern, std::u16string_view name) {
     return p == pattern.size();
 }
 
+// What Windows reports for a name that does not exist: file not found when its folder is
+// there, path not found when the folder is missing too.
+uint32_t MissingError(const fs::path& host) {
+    struct stat parent {};
+    const bool parentIsDir = ::stat(host.parent_path().c_str(), &parent) == 0 && S_ISDIR(parent.st_mode);
+    return parentIsDir ? win::ERROR_FILE_NOT_FOUND : win::ERROR_PATH_NOT_FOUND;
+}
+
 uint32_t AttributesOf(const struct stat& st) {
     uint32_t a = S_ISDIR(st.st_mode) ? win::FILE_ATTRIBUTE_DIRECTORY : win::FILE_ATTRIBUTE_ARCHIVE;
     if ((st.st_mode & S_IWUSR) == 0) {
@@ -459,6 +467,15 @@ SimFiles::Resolved SimFiles::Resolve(std::u16string_view path, bool wildcardLast
     return r;
 }
 
+std::optional<SimFiles::Resolved> SimFiles::ResolveOrFail(std::u16string_view path, bool wildcardLast) {
+    Resolved r = Resolve(path, wildcardLast);
+    if (r.error != 0) {
+        SetLastError(r.error);
+        return std::nullopt;
+    }
+    return r;
+}
+
 std::optional<fs::path> SimFiles::HostPath(std::u16string_view windowsPath) {
     Resolved r = Resolve(windowsPath);
     if (r.error != 0) {
@@ -525,11 +542,11 @@ bool SimFiles::IsOpenWithoutDeleteSharing(const std::string& hostKey) {
 std::unique_ptr<platform::File> SimFiles::Open(std::u16string_view path, uint32_t access,
                                                uint32_t share, uint32_t disposition, bool text,
                                                bool append) {
-    Resolved r = Resolve(path);
-    if (r.error != 0) {
-        SetLastError(r.error);
+    auto resolved = ResolveOrFail(path);
+    if (!resolved) {
         return nullptr;
     }
+    Resolved& r = *resolved;
     const bool read = WantsRead(access);
     const bool write = WantsWrite(access);
     if (disposition < win::CREATE_NEW || disposition > win::TRUNCATE_EXISTING ||
@@ -644,11 +661,11 @@ std::u16string SimFiles::GetCurrentDirectory() {
 }
 
 bool SimFiles::SetCurrentDirectory(std::u16string_view path) {
-    Resolved r = Resolve(path);
-    if (r.error != 0) {
-        SetLastError(r.error);
+    auto resolved = ResolveOrFail(path);
+    if (!resolved) {
         return false;
     }
+    Resolved& r = *resolved;
     struct stat st {};
     if (::stat(r.host.c_str(), &st) != 0) {
         SetLastError(win::ERROR_FILE_NOT_FOUND);
@@ -664,16 +681,14 @@ bool SimFiles::SetCurrentDirectory(std::u16string_view path) {
 }
 
 uint32_t SimFiles::GetFileAttributes(std::u16string_view path) {
-    Resolved r = Resolve(path);
-    if (r.error != 0) {
-        SetLastError(r.error);
+    auto resolved = ResolveOrFail(path);
+    if (!resolved) {
         return win::INVALID_FILE_ATTRIBUTES;
     }
+    Resolved& r = *resolved;
     struct stat st {};
     if (::stat(r.host.c_str(), &st) != 0) {
-        struct stat parent {};
-        bool parentIsDir = ::stat(r.host.parent_path().c_str(), &parent) == 0 && S_ISDIR(parent.st_mode);
-        SetLastError(parentIsDir ? win::ERROR_FILE_NOT_FOUND : win::ERROR_PATH_NOT_FOUND);
+        SetLastError(MissingError(r.host));
         return win::INVALID_FILE_ATTRIBUTES;
     }
     uint32_t a = AttributesOf(st);
@@ -684,11 +699,11 @@ uint32_t SimFiles::GetFileAttributes(std::u16string_view path) {
 }
 
 bool SimFiles::SetFileAttributes(std::u16string_view path, uint32_t attributes) {
-    Resolved r = Resolve(path);
-    if (r.error != 0) {
-        SetLastError(r.error);
+    auto resolved = ResolveOrFail(path);
+    if (!resolved) {
         return false;
     }
+    Resolved& r = *resolved;
     struct stat st {};
     if (::stat(r.host.c_str(), &st) != 0) {
         SetLastError(ErrorFromErrno(errno));
@@ -710,11 +725,11 @@ bool SimFiles::SetFileAttributes(std::u16string_view path, uint32_t attributes) 
 }
 
 bool SimFiles::CreateDirectory(std::u16string_view path) {
-    Resolved r = Resolve(path);
-    if (r.error != 0) {
-        SetLastError(r.error);
+    auto resolved = ResolveOrFail(path);
+    if (!resolved) {
         return false;
     }
+    Resolved& r = *resolved;
     if (r.overlay != nullptr || r.isRoot) {
         SetLastError(win::ERROR_ALREADY_EXISTS);
         return false;
@@ -729,11 +744,11 @@ bool SimFiles::CreateDirectory(std::u16string_view path) {
 }
 
 bool SimFiles::RemoveDirectory(std::u16string_view path) {
-    Resolved r = Resolve(path);
-    if (r.error != 0) {
-        SetLastError(r.error);
+    auto resolved = ResolveOrFail(path);
+    if (!resolved) {
         return false;
     }
+    Resolved& r = *resolved;
     struct stat st {};
     if (r.overlay != nullptr || ::stat(r.host.c_str(), &st) != 0) {
         SetLastError(r.overlay != nullptr ? ERROR_DIRECTORY : win::ERROR_FILE_NOT_FOUND);
@@ -755,20 +770,18 @@ bool SimFiles::RemoveDirectory(std::u16string_view path) {
 }
 
 bool SimFiles::DeleteFile(std::u16string_view path) {
-    Resolved r = Resolve(path);
-    if (r.error != 0) {
-        SetLastError(r.error);
+    auto resolved = ResolveOrFail(path);
+    if (!resolved) {
         return false;
     }
+    Resolved& r = *resolved;
     if (r.overlay != nullptr) {
         SetLastError(win::ERROR_ACCESS_DENIED);
         return false;
     }
     struct stat st {};
     if (::lstat(r.host.c_str(), &st) != 0) {
-        struct stat parent {};
-        bool parentIsDir = ::stat(r.host.parent_path().c_str(), &parent) == 0 && S_ISDIR(parent.st_mode);
-        SetLastError(parentIsDir ? win::ERROR_FILE_NOT_FOUND : win::ERROR_PATH_NOT_FOUND);
+        SetLastError(MissingError(r.host));
         return false;
     }
     if (S_ISDIR(st.st_mode) || (st.st_mode & S_IWUSR) == 0) {
@@ -788,11 +801,11 @@ bool SimFiles::DeleteFile(std::u16string_view path) {
 
 std::unique_ptr<platform::FindHandle> SimFiles::FindFirstFile(std::u16string_view pattern,
                                                               platform::FindData* first) {
-    Resolved r = Resolve(pattern, true);
-    if (r.error != 0) {
-        SetLastError(r.error);
+    auto resolved = ResolveOrFail(pattern, true);
+    if (!resolved) {
         return nullptr;
     }
+    Resolved& r = *resolved;
     if (r.isRoot) {
         // "C:\\" alone names no file to find.
         SetLastError(win::ERROR_FILE_NOT_FOUND);

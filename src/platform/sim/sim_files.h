@@ -71,6 +71,8 @@ private:
     };
 
     Resolved Resolve(std::u16string_view path, bool wildcardLast = false);
+    // Resolve, setting the last error and returning nothing when the path cannot be resolved.
+    std::optional<Resolved> ResolveOrFail(std::u16string_view path, bool wildcardLast = false);
     std::optional<std::u16string> Normalize(std::u16string_view path, uint32_t* error,
                                             bool wildcardLast);
     // Checks the new open against the handles already open on `hostKey` and records it.

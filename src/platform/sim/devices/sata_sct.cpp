@@ -113,7 +113,7 @@ Page SataDrive::SctStatusPage() {
     Page p{};
     PutWord(p, 0, 0x0003);  // format version
     PutWord(p, 1, 0x0001);  // SCT version of this firmware
-    PutWord(p, 2, 0x0001);  // SCT specification
+    PutWord(p, 2, 0x0001);  // SCT version supported
     p[10] = state_.runningSelfTest != 0 ? 3 : 0;  // self-test in background, else active
     PutWord(p, 7, sctStatus_);                    // bytes 14..15
     PutWord(p, 8, sctAction_);
