@@ -85,3 +85,31 @@ TEST_F(EmulatedDrivesTest, NvmeBehindTheMiniportAnswersAndUsbDoesNot) {
 
 }  // namespace
 }  // namespace tarvex
+
+namespace tarvex {
+namespace {
+
+TEST(EmulatedDriveFaults, ReachTheCallersAsFailures) {
+    nlohmann::json profile = nlohmann::json::parse(sim::FindEmbeddedProfile("demo")->text);
+    profile["disks"][0]["faults"] = nlohmann::json::parse(R"([{"on": "ata", "command": 236, "effect": "fail"}])");
+    profile["disks"][1]["faults"] = nlohmann::json::parse(R"([{"on": "open"}])");
+    profile["disks"][2]["faults"] = nlohmann::json::parse(R"([{"on": "ioctl", "ioctl": "IOCTL_SCSI_MINIPORT"}])");
+    profile["disks"][3]["faults"] =
+        nlohmann::json::parse(R"([{"on": "ata", "command": 176, "feature": 208, "effect": "fail", "times": 1}])");
+    test::TestMachine machine(profile);
+    InitGlobalAtaCommand();
+    ATACommand ata;
+    uint8_t page[512];
+    EXPECT_EQ(ata.DoIdentify(u"\\\\.\\PhysicalDrive0", 0xA0, page), 0) << "IDENTIFY fails by either route";
+    EXPECT_EQ(ata.DoIdentify(u"\\\\.\\PhysicalDrive1", 0xA0, page), 0) << "a drive that cannot be opened";
+    PhysicalDriveInfo record = EmptyDriveRecord();
+    EXPECT_EQ(ata.GetSmartAttributePd(u"\\\\.\\PhysicalDrive1", 0, record), 0);
+    std::vector<uint8_t> buffer(platform::kNvmeIdentifyBufferSize);
+    EXPECT_FALSE(ata.IdentifyCommand_Controller(u"\\\\.\\PhysicalDrive2", buffer.data()));
+    // One failed SMART READ DATA: the receive-data route still gets the page.
+    EXPECT_EQ(ata.GetSmartAttributePd(u"\\\\.\\PhysicalDrive3", 0, record), 1);
+    EXPECT_GT(record.attributeCount, 0u);
+}
+
+}  // namespace
+}  // namespace tarvex

@@ -97,7 +97,15 @@ bool SimDevices::Control(const Target& target, uint32_t code, std::span<const ui
         record.disk = c.slot->profile->number;
     }
 
-    const FaultProfile* fault = c.slot != nullptr ? TakeFault(*c.slot, FaultProfile::On::Ioctl, code, nullptr) : nullptr;
+    // A request on a SCSI port strikes the faults of the disk behind that port.
+    Slot* faultSlot = c.slot;
+    for (Slot& s : slots_) {
+        if (faultSlot == nullptr && c.port.has_value() && s.profile->port == c.port) {
+            faultSlot = &s;
+        }
+    }
+    const FaultProfile* fault =
+        faultSlot != nullptr ? TakeFault(*faultSlot, FaultProfile::On::Ioctl, code, nullptr) : nullptr;
     bool ok = false;
     if (fault != nullptr && fault->effect == FaultProfile::Effect::Fail) {
         ok = c.Fail(fault->error);
