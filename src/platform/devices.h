@@ -41,6 +41,7 @@ struct DeviceInterfaceData {
     uint32_t cbSize = 28;
     uint8_t interfaceClassGuid[16] = {};
     uint32_t flags = 0;
+    uintptr_t reserved = 0;  // which interface of the set this is; filled by the listing
 };
 
 // One SetupDiGetClassDevsW result: the present interfaces of one class.

@@ -1,5 +1,7 @@
 #include "platform/platform.h"
 
+#include "platform/version_record.h"
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -9,7 +11,11 @@ namespace {
 std::atomic<const Platform*> installed{nullptr};
 }
 
-void InstallPlatform(const Platform* platform) { installed.store(platform); }
+void InstallPlatform(const Platform* platform) {
+    // Referencing the version record keeps it in every program that installs a platform.
+    (void)ProgramVersionRecord();
+    installed.store(platform);
+}
 
 const Platform& Current() {
     const Platform* p = installed.load();
@@ -23,6 +29,7 @@ const Platform& Current() {
 bool IsInstalled() { return installed.load() != nullptr; }
 
 ScopedPlatform::ScopedPlatform(const Platform& platform) : previous_(installed.load()) {
+    (void)ProgramVersionRecord();
     installed.store(&platform);
 }
 
