@@ -76,6 +76,10 @@ const std::vector<Command>& Commands() {
          "a drive's identity: model, serial, firmware, WWN, SATA revision, link speed, LBAs, security",
          RunIdentifyCommand},
         {"smart", "smart DRIVE", "a drive's SMART attributes (SATA) or SMART / Health log (NVMe)", RunSmartCommand},
+        {"scan", "scan", "the drive table: every listed drive in table order", RunScanCommand},
+        {"sysinfo", "sysinfo", "OS, processor, memory, board, BIOS, memory modules, storage controllers",
+         RunSysinfoCommand},
+        {"volumes", "volumes --disk N", "the volumes of physical drive N", RunVolumesCommand},
     };
     return commands;
 }

@@ -51,5 +51,8 @@ int RunCli(const std::vector<std::string>& args);
 int RunMachineCommand(CommandContext& context);
 int RunIdentifyCommand(CommandContext& context);
 int RunSmartCommand(CommandContext& context);
+int RunScanCommand(CommandContext& context);
+int RunSysinfoCommand(CommandContext& context);
+int RunVolumesCommand(CommandContext& context);
 
 }  // namespace tarvex::cli

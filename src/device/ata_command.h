@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/os_version_info.h"
 #include "drives/physical_drive_info.h"
@@ -86,6 +87,13 @@ public:
     // The vendor statistics sequence of JMF608 drives: `sectorCount` sectors of the statistics
     // table into `destination`; returns its first 32-bit word (0 when the sequence fails).
     uint32_t GetVendorStatistics(int driveNumber, uint8_t sectorCount, uint8_t* destination);
+
+    // The drive scan: appends one record per accepted drive, in listing order, and returns how
+    // many it appended (the caller clears the table first).
+    int UpdatePhysicalDrivesInfo(std::vector<PhysicalDriveInfo>& table);
+    // Classifies, identifies and reads SMART for one listed drive; true when the record is
+    // complete and belongs in the table.
+    bool GetPhysicalDriveIdentifySmart(int position, std::u16string_view path, PhysicalDriveInfo& record);
 
     // NVMe through the miniport's "NvmeMini" interface on the drive's SCSI port.
     bool GetScsiPortName(std::u16string_view devicePath, std::u16string* portName);
