@@ -1,5 +1,6 @@
 #include "platform/sim/machine_profile.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "platform/sim/json_reader.h"
@@ -158,6 +159,71 @@ ProfileRegistryKey ParseRegistryKey(const json& node, const std::string& path) {
     return key;
 }
 
+// The drives the PC needs (system drive, program, current directory) get a default volume
+// when the profile lists no volumes; when it does, each of them must be one of them.
+void CompleteVolumes(JsonObject& o, MachineProfile* profile) {
+    struct Need {
+        char16_t letter;
+        std::string path;
+        std::string what;
+    };
+    const char16_t system = SystemDriveLetter(*profile);
+    auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; };
+    const Need needs[] = {
+        {system, o.Has("environment") ? "$.environment.SystemDrive" : "$.volumes", "the system drive"},
+        {upper(profile->programPath[0]), "$.program.path", "the program's drive"},
+        {upper(profile->currentDirectory[0]), "$.currentDirectory", "the current directory's drive"},
+    };
+    const bool listed = o.Has("volumes");
+    for (const Need& n : needs) {
+        const bool present = std::any_of(profile->volumes.begin(), profile->volumes.end(),
+                                         [&](const VolumeProfile& v) { return v.letter == n.letter; });
+        if (present) {
+            continue;
+        }
+        if (listed) {
+            throw JsonError(n.path, n.what + " " + platform::Utf16ToUtf8(std::u16string(1, n.letter)) +
+                                        ": is not one of the volumes");
+        }
+        profile->volumes.push_back(DefaultVolume(n.letter, profile->disks,
+                                                 static_cast<uint32_t>(profile->volumes.size() + 1)));
+    }
+    for (const VolumeProfile& v : profile->volumes) {
+        if (v.letter == system && v.kind == VolumeKind::CdRom) {
+            throw JsonError("$.volumes", "the system drive cannot be a CD/DVD drive");
+        }
+    }
+}
+
+std::u16string DefaultOsName(const MachineProfile& profile) {
+    struct Name {
+        uint32_t major, minor;
+        const char16_t* text;
+    };
+    static const Name kNames[] = {
+        {5, 1, u"Microsoft Windows XP Professional"}, {5, 2, u"Microsoft Windows XP Professional x64 Edition"},
+        {6, 0, u"Microsoft Windows Vista Business "}, {6, 1, u"Microsoft Windows 7 Professional "},
+        {6, 2, u"Microsoft Windows 8 Pro"},           {6, 3, u"Microsoft Windows 8.1 Pro"},
+        {10, 0, u"Microsoft Windows 10 Pro"},
+    };
+    std::u16string name = u"Microsoft Windows";
+    for (const Name& n : kNames) {
+        if (n.major == profile.os.major && n.minor == profile.os.minor) {
+            name = n.text;
+        }
+    }
+    const char16_t system = SystemDriveLetter(profile);
+    uint32_t disk = 0, partition = 1;
+    for (const VolumeProfile& v : profile.volumes) {
+        if (v.letter == system) {
+            disk = v.disk == UINT32_MAX ? 0 : v.disk;
+            partition = v.partition;
+        }
+    }
+    return name + u"|" + std::u16string(1, system) + u":\\Windows|\\Device\\Harddisk" +
+           Utf8ToUtf16(std::to_string(disk)) + u"\\Partition" + Utf8ToUtf16(std::to_string(partition));
+}
+
 void ParseOs(JsonObject o, ProfileOs* os) {
     os->major = static_cast<uint32_t>(o.Int("major", 0, 255));
     os->minor = static_cast<uint32_t>(o.Int("minor", 0, 255));
@@ -175,6 +241,21 @@ void ParseOs(JsonObject o, ProfileOs* os) {
     o.Finish();
 }
 
+void ParseOsName(JsonObject& os, HardwareProfile* hardware) {
+    if (auto name = os.OptionalString("name", 255 * 3)) {
+        hardware->osName = Utf8ToUtf16(*name);
+        if (hardware->osName.empty() || hardware->osName.size() > 255) {
+            throw JsonError(os.PathOf("name"), "expected 1 to 255 characters");
+        }
+    }
+    if (auto arch = os.OptionalString("architecture")) {
+        if (*arch != "32-bit" && *arch != "64-bit") {
+            throw JsonError(os.PathOf("architecture"), "expected 32-bit or 64-bit, found \"" + *arch + "\"");
+        }
+        hardware->osArchitecture = Utf8ToUtf16(*arch);
+    }
+}
+
 MachineProfile Parse(const json& root, MachineProfile profile) {
     JsonObject o(root, "$");
     const int64_t version = o.Int("formatVersion", 0, 1000000);
@@ -184,7 +265,11 @@ MachineProfile Parse(const json& root, MachineProfile profile) {
                                                std::to_string(kProfileFormatVersion));
     }
     profile.description = o.OptionalString("description").value_or("");
-    ParseOs(o.Object("os"), &profile.os);
+    {
+        JsonObject os = o.Object("os");
+        ParseOsName(os, &profile.hardware);
+        ParseOs(std::move(os), &profile.os);
+    }
     profile.uiLanguage = static_cast<uint16_t>(o.Int("uiLanguage", 1, 0xFFFF));
 
     JsonObject program = o.Object("program");
@@ -231,7 +316,21 @@ MachineProfile Parse(const json& root, MachineProfile profile) {
     if (const json* disks = o.Raw("disks")) {
         profile.disks = ParseDiskProfiles(*disks, "$.disks");
     }
+    if (const json* volumes = o.Raw("volumes")) {
+        profile.volumes = ParseVolumeProfiles(*volumes, "$.volumes", profile.disks);
+    }
+    if (const json* hardware = o.Raw("hardware")) {
+        ParseHardwareProfile(*hardware, "$.hardware", &profile.hardware);
+    }
+    if (const json* wmi = o.Raw("wmi")) {
+        ParseWmiProfile(*wmi, "$.wmi", &profile.hardware);
+    }
     o.Finish();
+    CompleteVolumes(o, &profile);
+    CompleteHardwareProfile(&profile.hardware, profile.disks, "$.hardware.controllers");
+    if (profile.hardware.osName.empty()) {
+        profile.hardware.osName = DefaultOsName(profile);
+    }
     return profile;
 }
 
@@ -251,6 +350,16 @@ ProfileLoadResult LoadMachineProfile(const std::string& text, const std::string&
         result.error = source + ": $: " + e.what();
     }
     return result;
+}
+
+char16_t SystemDriveLetter(const MachineProfile& profile) {
+    for (const auto& [name, value] : profile.environment) {
+        if (platform::EqualsIgnoreCase(name, u"SystemDrive") && value.size() >= 2 && value[1] == u':') {
+            const char16_t c = value[0];
+            return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
+        }
+    }
+    return u'C';
 }
 
 std::u16string WindowsDirName(const std::u16string& path) {

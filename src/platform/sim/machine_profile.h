@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "platform/sim/devices/drive_profile.h"
+#include "platform/sim/volumes/volume_profile.h"
+#include "platform/sim/wmi/hardware_profile.h"
 
 namespace tarvex::sim {
 
@@ -56,7 +58,14 @@ struct MachineProfile {
     uint64_t bootTickMs = 600000;
     std::vector<ProfileRegistryKey> registry;
     std::vector<DiskProfile> disks;  // the disks, in the order the device listing returns them
+    // The volumes, in profile order; at least the system drive and the drives of the program
+    // and the current directory.
+    std::vector<VolumeProfile> volumes;
+    HardwareProfile hardware;  // controllers, memory, board, BIOS, processors, WMI faults
 };
+
+// The system drive's letter ("SystemDrive" of the profile's environment, C by default).
+char16_t SystemDriveLetter(const MachineProfile& profile);
 
 struct ProfileLoadResult {
     std::optional<MachineProfile> profile;

@@ -77,6 +77,16 @@ std::vector<ProfileRegistryKey> InitialRegistry(const MachineProfile& profile) {
     }
     keys.push_back(std::move(fileSystem));
 
+    // The processor the System Info page names.
+    ProfileRegistryKey cpu{u"HKEY_LOCAL_MACHINE\\HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0", {}};
+    if (!profile.hardware.processors.empty()) {
+        const ProcessorProfile& p = profile.hardware.processors.front();
+        cpu.values.push_back(Sz(u"ProcessorNameString", p.name));
+        cpu.values.push_back(Sz(u"VendorIdentifier", p.manufacturer));
+        cpu.values.push_back(Dword(u"~MHz", p.maxClockSpeed));
+    }
+    keys.push_back(std::move(cpu));
+
     // The profile's content comes last, so its values replace the defaults.
     keys.insert(keys.end(), profile.registry.begin(), profile.registry.end());
     return keys;

@@ -119,9 +119,9 @@ uint32_t AttributesOf(const struct stat& st) {
 class SimFile : public platform::File {
 public:
     SimFile(SimFiles* owner, std::string hostKey, uint64_t openId, int fd, bool canRead,
-            bool canWrite, bool text, bool append, std::optional<int64_t> pinnedWriteMs)
+            bool canWrite, bool text, bool append, std::optional<int64_t> pinnedWriteMs, char16_t drive)
         : owner_(owner), hostKey_(std::move(hostKey)), openId_(openId), fd_(fd), canRead_(canRead),
-          canWrite_(canWrite), text_(text), append_(append), pinnedWriteMs_(pinnedWriteMs) {}
+          canWrite_(canWrite), text_(text), append_(append), pinnedWriteMs_(pinnedWriteMs), drive_(drive) {}
     ~SimFile() override {
         ::close(fd_);
         owner_->ReleaseShare(openId_, hostKey_);
@@ -182,6 +182,46 @@ public:
         }
         const uint8_t* p = text_ ? translated.data() : in;
         size_t left = text_ ? translated.size() : size;
+        // The bytes that grow the file come out of the volume's free space first; a write
+        // that does not fit writes nothing.
+        VolumeSpace* space = owner_->Space();
+        uint64_t oldSize = 0;
+        uint64_t growth = 0;
+        if (space != nullptr && left > 0) {
+            struct stat st {};
+            if (::fstat(fd_, &st) != 0) {
+                SetLastError(ErrorFromErrno(errno));
+                return false;
+            }
+            oldSize = static_cast<uint64_t>(st.st_size);
+            const off_t at = append_ ? st.st_size : ::lseek(fd_, 0, SEEK_CUR);
+            const uint64_t end = static_cast<uint64_t>(at < 0 ? 0 : at) + left;
+            growth = end > oldSize ? end - oldSize : 0;
+            if (growth > 0 && !space->Consume(drive_, growth)) {
+                SetLastError(win::ERROR_DISK_FULL);
+                return false;
+            }
+        }
+        const bool ok = WriteAll(p, left);
+        if (growth > 0) {
+            // Give back what a failed or short write did not use.
+            struct stat st {};
+            const uint64_t newSize = ::fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : oldSize;
+            const uint64_t used = newSize > oldSize ? newSize - oldSize : 0;
+            if (used < growth) {
+                space->Release(drive_, growth - used);
+            }
+        }
+        if (!ok) {
+            return false;
+        }
+        if (bytesWritten != nullptr) {
+            *bytesWritten = size;
+        }
+        return true;
+    }
+
+    bool WriteAll(const uint8_t* p, size_t left) {
         while (left > 0) {
             ssize_t n = ::write(fd_, p, left);
             if (n < 0) {
@@ -193,9 +233,6 @@ public:
             }
             p += n;
             left -= static_cast<size_t>(n);
-        }
-        if (bytesWritten != nullptr) {
-            *bytesWritten = size;
         }
         return true;
     }
@@ -285,6 +322,7 @@ private:
     bool text_;
     bool append_;
     std::optional<int64_t> pinnedWriteMs_;
+    char16_t drive_;
 };
 
 class SimFindHandle : public platform::FindHandle {
@@ -613,12 +651,15 @@ std::unique_ptr<platform::File> SimFiles::Open(std::u16string_view path, uint32_
         SetLastError(err);
         return nullptr;
     }
+    if (exists && (flags & O_TRUNC) != 0 && space_ != nullptr && r.overlay == nullptr) {
+        space_->Release(r.full[0], static_cast<uint64_t>(st.st_size));
+    }
     // CREATE_ALWAYS and OPEN_ALWAYS report an existing file through the last error.
     SetLastError(exists && (disposition == win::CREATE_ALWAYS || disposition == win::OPEN_ALWAYS)
                      ? win::ERROR_ALREADY_EXISTS
                      : win::ERROR_SUCCESS);
     std::optional<int64_t> pinned = r.overlay != nullptr ? r.overlay->pinnedLastWriteUnixMs : std::nullopt;
-    return std::make_unique<SimFile>(this, hostKey, openId, fd, read, write, text, append, pinned);
+    return std::make_unique<SimFile>(this, hostKey, openId, fd, read, write, text, append, pinned, r.full[0]);
 }
 
 std::unique_ptr<platform::File> SimFiles::CreateFile(std::u16string_view path, uint32_t access,
@@ -795,6 +836,9 @@ bool SimFiles::DeleteFile(std::u16string_view path) {
     if (::unlink(r.host.c_str()) != 0) {
         SetLastError(ErrorFromErrno(errno));
         return false;
+    }
+    if (space_ != nullptr) {
+        space_->Release(r.full[0], static_cast<uint64_t>(st.st_size));
     }
     return true;
 }

@@ -17,6 +17,16 @@
 
 namespace tarvex::sim {
 
+// The free space of the volumes behind the drive letters (kept by the volume inventory).
+class VolumeSpace {
+public:
+    virtual ~VolumeSpace() = default;
+    // Takes `bytes` of drive `letter`'s free space; false when there is not that much left.
+    virtual bool Consume(char16_t letter, uint64_t bytes) = 0;
+    // Gives `bytes` back to drive `letter`.
+    virtual void Release(char16_t letter, uint64_t bytes) = 0;
+};
+
 class SimFiles : public platform::Files {
 public:
     struct Overlay {
@@ -30,6 +40,10 @@ public:
 
     // Makes drive `letter` exist (its folder is created).
     bool AddDrive(char16_t letter);
+    // Accounts the bytes of the files written to each drive against its free space; without
+    // one, files cost nothing.
+    void SetVolumeSpace(VolumeSpace* space) { space_ = space; }
+    [[nodiscard]] VolumeSpace* Space() const { return space_; }
     // Maps the full Windows path `windowsPath` onto the host file `overlay.host`.
     void AddOverlay(const std::u16string& windowsPath, Overlay overlay);
 
@@ -92,6 +106,7 @@ private:
     std::map<std::u16string, OverlayEntry> overlays_;  // keyed by folded full path
     std::map<std::string, std::vector<OpenShare>> shares_;
     uint64_t nextOpenId_ = 1;
+    VolumeSpace* space_ = nullptr;
 };
 
 }  // namespace tarvex::sim

@@ -76,17 +76,18 @@ std::unique_ptr<SimMachine> SimMachine::Create(const MachineProfile& profile, co
     const std::u16string moduleFile = m->programFolder_ + u"\\" + moduleName;
 
     m->files_ = std::make_unique<SimFiles>(m->stateDir_ / "volumes", profile.currentDirectory);
-    // The volumes that exist before the volume inventory knows more: the system drive and the
-    // drives of the program and the current directory.
     m->system_ = std::make_unique<SimSystem>(profile, moduleFile);
-    const std::u16string systemDrive = m->system_->GetEnvironmentVariable(u"SystemDrive").value_or(u"C:");
-    const std::u16string* driveSources[] = {&systemDrive, &m->profile_.programPath, &m->profile_.currentDirectory};
-    for (const std::u16string* p : driveSources) {
-        if (p->empty() || !m->files_->AddDrive((*p)[0])) {
-            *error = "cannot create the volume of " + platform::Utf16ToUtf8(*p);
+    // The drive letters are the volumes of the profile (which include the system drive and
+    // the drives of the program and the current directory); their free space is accounted.
+    for (const VolumeProfile& v : m->profile_.volumes) {
+        if (!m->files_->AddDrive(v.letter)) {
+            *error = "cannot create the volume " + platform::Utf16ToUtf8(std::u16string(1, v.letter)) + ": in " +
+                     m->stateDir_.string();
             return nullptr;
         }
     }
+    m->volumes_ = std::make_unique<SimVolumes>(m->profile_.volumes, m->stateDir_ / "volumes", *m->files_);
+    m->files_->SetVolumeSpace(m->volumes_.get());
     const std::u16string* folders[] = {&m->programFolder_, &m->profile_.currentDirectory};
     for (const std::u16string* folder : folders) {
         auto host = m->files_->HostPath(*folder);
@@ -102,12 +103,22 @@ std::unique_ptr<SimMachine> SimMachine::Create(const MachineProfile& profile, co
     if (!platform::EqualsIgnoreCase(moduleFile, profile.programPath)) {
         m->files_->AddOverlay(moduleFile, SimFiles::Overlay{self, profile.programLastWriteUnixMs});
     }
+    // The maker's main program beside it, whose version the tool reports.
+    const std::u16string velmora = m->programFolder_ + u"\\SSDVelmora.exe";
+    if (!options.velmoraHostFile.empty() && !platform::EqualsIgnoreCase(velmora, profile.programPath) &&
+        !platform::EqualsIgnoreCase(velmora, moduleFile)) {
+        m->files_->AddOverlay(velmora, SimFiles::Overlay{options.velmoraHostFile, std::nullopt});
+    }
+    m->fileVersions_ = std::make_unique<SimFileVersions>(*m->files_, m->programFolder_);
 
     // The disks, each with its state file under <state>/disks/.
     m->devices_ = SimDevices::Create(m->profile_.disks, *m->clock_, m->stateDir_ / "disks", error);
     if (!m->devices_) {
         return nullptr;
     }
+    m->devices_->AttachVolumes(&m->volumes_->List());
+    m->wmi_ = std::make_unique<SimWmi>(m->profile_, *m->volumes_,
+                                       m->system_->GetEnvironmentVariable(u"COMPUTERNAME").value_or(u"TARVEX-PC"));
 
     m->windows_ = std::make_unique<SimWindows>();
     m->dialogs_ = std::make_unique<SimDialogs>();
@@ -119,6 +130,9 @@ std::unique_ptr<SimMachine> SimMachine::Create(const MachineProfile& profile, co
     m->platform_.windows = m->windows_.get();
     m->platform_.dialogs = m->dialogs_.get();
     m->platform_.devices = m->devices_.get();
+    m->platform_.volumes = m->volumes_.get();
+    m->platform_.wmi = m->wmi_.get();
+    m->platform_.fileVersions = m->fileVersions_.get();
     return m;
 }
 
@@ -201,6 +215,14 @@ std::unique_ptr<SimMachine> OpenMachine(const MachineSelection& selection, SimOp
         return nullptr;
     }
     options.stateDir = selection.stateDir;
+    if (options.velmoraHostFile.empty()) {
+        // The build copies the main program beside the running executable as "SSDVelmora".
+        const fs::path velmora = SelfExecutable().parent_path() / "SSDVelmora";
+        std::error_code ec;
+        if (fs::is_regular_file(velmora, ec)) {
+            options.velmoraHostFile = velmora;
+        }
+    }
     if (!options.speed) {
         options.speed = selection.speed;
     }

@@ -20,6 +20,9 @@
 #include "platform/sim/sim_registry.h"
 #include "platform/sim/sim_system.h"
 #include "platform/sim/sim_windows.h"
+#include "platform/sim/volumes/sim_file_versions.h"
+#include "platform/sim/volumes/sim_volumes.h"
+#include "platform/sim/wmi/sim_wmi.h"
 
 namespace tarvex::sim {
 
@@ -32,6 +35,10 @@ struct SimOptions {
     std::u16string moduleName;
     // The host file that the program's own file ("Tarvex.exe") maps onto. Empty: this process.
     std::filesystem::path hostProgramFile;
+    // The host file that "<program folder>\SSDVelmora.exe" (the maker's main program, whose
+    // version the tool reports) maps onto. Empty: the PC has no such file. OpenMachine sets it
+    // to "SSDVelmora" beside the running executable when the build put that file there.
+    std::filesystem::path velmoraHostFile;
     // Overrides the profile's clock speed.
     std::optional<double> speed;
     // Tests: a virtual clock that only moves when something sleeps.
@@ -59,6 +66,10 @@ public:
     SimDialogs& Dialogs() { return *dialogs_; }
     // The storage stack and its drives (request log, drive state) for tests and tools.
     SimDevices& Devices() { return *devices_; }
+    // The volume inventory (free space accounting) and WMI (query log, COM state).
+    SimVolumes& Volumes() { return *volumes_; }
+    SimWmi& Wmi() { return *wmi_; }
+    SimFileVersions& FileVersions() { return *fileVersions_; }
 
 private:
     SimMachine() = default;
@@ -73,6 +84,9 @@ private:
     std::unique_ptr<SimWindows> windows_;
     std::unique_ptr<SimDialogs> dialogs_;
     std::unique_ptr<SimDevices> devices_;
+    std::unique_ptr<SimVolumes> volumes_;
+    std::unique_ptr<SimWmi> wmi_;
+    std::unique_ptr<SimFileVersions> fileVersions_;
     platform::Platform platform_;
 };
 

@@ -144,6 +144,8 @@ bool SimDevices::Control(const Target& target, uint32_t code, std::span<const ui
                 break;
             default: ok = c.Fail(win::ERROR_INVALID_FUNCTION); break;
         }
+    } else if (target.volume != nullptr) {
+        ok = VolumeControl(c, code, *target.volume);
     } else {
         ok = code == platform::IOCTL_SCSI_MINIPORT ? Miniport(c) : c.Fail(win::ERROR_INVALID_FUNCTION);
     }
@@ -168,6 +170,53 @@ bool SimDevices::Control(const Target& target, uint32_t code, std::span<const ui
         platform::SetLastError(c.error);
     }
     return ok;
+}
+
+// A volume answers where it lives: the disk and partition (a CD drive: its own device type
+// and number, no partition), and the one extent it covers on its disk.
+bool SimDevices::VolumeControl(Call& c, uint32_t code, const VolumeProfile& v) {
+    const bool onDisk = v.kind == VolumeKind::Partition &&
+                        std::any_of(slots_.begin(), slots_.end(), [&](const Slot& s) { return s.profile->number == v.disk; });
+    switch (code) {
+        case platform::IOCTL_STORAGE_GET_DEVICE_NUMBER: {
+            if (c.outSize < sizeof(platform::StorageDeviceNumber)) {
+                return c.Fail(win::ERROR_INSUFFICIENT_BUFFER);
+            }
+            platform::StorageDeviceNumber n{};
+            if (v.kind == VolumeKind::CdRom) {
+                n = {platform::FILE_DEVICE_CD_ROM, v.cdromNumber, 0xFFFFFFFFu};
+            } else if (onDisk) {
+                // A USB stick's volume answers as a disk too, with the USB disk's own number,
+                // as Windows does; it never matches a drive of the program's table because
+                // USB disks are left out of it.
+                n = {platform::FILE_DEVICE_DISK, v.disk, v.partition};
+            } else {
+                return c.Fail(win::ERROR_INVALID_FUNCTION);
+            }
+            Store(c.sys, n);
+            c.returned = sizeof n;
+            return true;
+        }
+        case platform::IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS: {
+            // VOLUME_DISK_EXTENTS: the count (4 bytes, padded to 8), then DISK_EXTENT entries of
+            // the disk number (padded to 8), starting offset and length.
+            constexpr size_t kOneExtent = 32;
+            if (!onDisk) {
+                return c.Fail(win::ERROR_INVALID_FUNCTION);
+            }
+            if (c.outSize < kOneExtent) {
+                return c.Fail(win::ERROR_INSUFFICIENT_BUFFER);
+            }
+            std::fill(c.sys.begin(), c.sys.begin() + kOneExtent, uint8_t{0});
+            Store(c.sys, uint32_t{1}, 0);
+            Store(c.sys, v.disk, 8);
+            Store(c.sys, v.offsetBytes, 16);
+            Store(c.sys, v.sizeBytes, 24);
+            c.returned = kOneExtent;
+            return true;
+        }
+        default: return c.Fail(win::ERROR_INVALID_FUNCTION);
+    }
 }
 
 void SimDevices::RunAta(Call& c, AtaExchange& x) {

@@ -80,19 +80,19 @@ public:
         }
         std::memcpy(data->interfaceClassGuid, kDiskInterfaceGuid, 16);
         data->flags = kSpintActive;
-        // The record has no room for the interface it names; the detail call that follows
-        // refers to the one enumerated last, as callers use the pair.
-        current_ = memberIndex;
+        // The set's own mark of the interface: its position plus one, so that a record the
+        // listing never filled (0) names none.
+        data->reserved = memberIndex + 1;
         return true;
     }
 
     bool GetDeviceInterfaceDetail(const platform::DeviceInterfaceData& data, std::span<uint8_t> detail,
                                   uint32_t* requiredSize) override {
-        if (current_ >= paths_.size() || data.cbSize != kInterfaceDataSize) {
+        if (data.cbSize != kInterfaceDataSize || data.reserved == 0 || data.reserved > paths_.size()) {
             platform::SetLastError(win::ERROR_INVALID_PARAMETER);
             return false;
         }
-        const std::u16string& path = paths_[current_];
+        const std::u16string& path = paths_[data.reserved - 1];
         const uint32_t need = static_cast<uint32_t>(4 + 2 * (path.size() + 1));
         if (requiredSize != nullptr) {
             *requiredSize = need;
@@ -117,7 +117,6 @@ public:
 
 private:
     std::vector<std::u16string> paths_;
-    size_t current_ = SIZE_MAX;
 };
 
 }  // namespace
@@ -196,6 +195,13 @@ std::unique_ptr<platform::Device> SimDevices::CreateFile(std::u16string_view pat
         for (Slot& s : slots_) {
             target.disk = s.profile->number == *n ? s.disk.get() : target.disk;
         }
+    } else if (folded.size() == 6 && folded.rfind(u"\\\\.\\", 0) == 0 && folded[5] == u':' && volumes_ != nullptr) {
+        // A volume by its drive letter.
+        for (const VolumeProfile& v : *volumes_) {
+            if (platform::FoldCase(v.letter) == folded[4]) {
+                target.volume = &v;
+            }
+        }
     } else if (auto port = NumberedName(folded, u"\\\\.\\scsi", u":")) {
         for (Slot& s : slots_) {
             if (s.profile->port == *port) {
@@ -214,7 +220,7 @@ std::unique_ptr<platform::Device> SimDevices::CreateFile(std::u16string_view pat
             error = f->error;
         }
     }
-    const bool found = target.disk != nullptr || target.port.has_value();
+    const bool found = target.disk != nullptr || target.port.has_value() || target.volume != nullptr;
     if (found && disposition != win::OPEN_EXISTING) {
         error = win::ERROR_ACCESS_DENIED;  // a device cannot be created or truncated
     }

@@ -14,6 +14,7 @@
 #include "platform/devices.h"
 #include "platform/sim/devices/nvme_drive.h"
 #include "platform/sim/devices/sata_drive.h"
+#include "platform/sim/volumes/volume_profile.h"
 
 namespace tarvex::sim {
 
@@ -50,6 +51,9 @@ public:
                                                                  uint32_t flags) override;
     bool ReenumerateDevices() override { return true; }
 
+    // The volumes that \\.\C: and the other drive letters open (kept by the caller).
+    void AttachVolumes(const std::vector<VolumeProfile>* volumes) { volumes_ = volumes; }
+
     // Tests and tools.
     std::vector<DeviceRequest> Requests();
     void ClearRequests();
@@ -64,6 +68,7 @@ public:
         std::u16string path;
         SimDisk* disk = nullptr;  // a disk handle
         std::optional<uint8_t> port;  // a SCSI port handle
+        const VolumeProfile* volume = nullptr;  // a volume handle
     };
     bool Control(const Target& target, uint32_t code, std::span<const uint8_t> input, std::span<uint8_t> output,
                  uint32_t* bytesReturned, std::span<uint8_t> directData);
@@ -87,12 +92,14 @@ private:
     bool IdePassThrough(Call& c);
     bool SmartReceive(Call& c);
     bool Miniport(Call& c);
+    bool VolumeControl(Call& c, uint32_t code, const VolumeProfile& volume);
     // Hands one ATA command to the drive, with the faults of the disk applied.
     void RunAta(Call& c, AtaExchange& x);
 
     std::mutex mutex_;
     std::vector<Slot> slots_;
     std::vector<DeviceRequest> log_;
+    const std::vector<VolumeProfile>* volumes_ = nullptr;
 };
 
 // The data phase an ATA command has, as a driver that is not told (IDE pass-through) infers it.
