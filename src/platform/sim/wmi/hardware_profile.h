@@ -40,8 +40,8 @@ struct MemoryModuleProfile {
 };
 
 struct ProcessorProfile {
-    std::u16string name = u"Intel(R) Core(TM) i5-4590 CPU @ 3.30GHz";
-    std::u16string manufacturer = u"GenuineIntel";
+    std::u16string name = u"Quasar Q5-4590 CPU @ 3.30GHz";
+    std::u16string manufacturer = u"QuasarSilicon";
     uint32_t addressWidth = 64;
     uint32_t cores = 4;
     uint32_t maxClockSpeed = 3300;

@@ -30,11 +30,18 @@ std::u16string HardwareIdOf(const std::u16string& pnpId) {
     return pnpId.substr(0, second);
 }
 
-std::u16string InterfaceType(const DiskProfile& d) {
+// What Win32_DiskDrive says a disk hangs on: USB, or the kind of its controller (IDE for
+// IDE and AHCI controllers, whatever its interface path looks like; SCSI for NVMe and RAID).
+std::u16string InterfaceType(const MachineProfile& p, const DiskProfile& d) {
     if (d.kind == DiskKind::Usb) {
         return u"USB";
     }
-    return PathStartsWith(d, u"\\\\?\\ide#") ? u"IDE" : u"SCSI";
+    for (const ControllerProfile& c : *p.hardware.controllers) {
+        if (std::find(c.disks.begin(), c.disks.end(), d.number) != c.disks.end()) {
+            return c.wmiClass == ControllerClass::Ide ? u"IDE" : u"SCSI";
+        }
+    }
+    return d.kind == DiskKind::Sata ? u"IDE" : u"SCSI";
 }
 
 std::u16string PhysicalDriveName(uint32_t number) { return U(fmt::format("\\\\.\\PHYSICALDRIVE{}", number)); }
@@ -85,7 +92,7 @@ void AddDisks(const MachineProfile& p, WmiCatalog* catalog) {
             .Bstr(u"DeviceID", PhysicalDriveName(d.number))
             .Bstr(u"FirmwareRevision", U(d.firmware))
             .I4(u"Index", d.number)
-            .Bstr(u"InterfaceType", InterfaceType(d))
+            .Bstr(u"InterfaceType", InterfaceType(p, d))
             .Bstr(u"Manufacturer", u"(Standard disk drives)")
             .Bool(u"MediaLoaded", true)
             .Bstr(u"MediaType", d.kind == DiskKind::Usb ? u"Removable Media" : u"Fixed hard disk media")
