@@ -140,7 +140,7 @@ std::vector<VolumeProfile> ParseVolumeProfiles(const json& node, const std::stri
         }
     }
     for (auto& [disk, list] : byDisk) {
-        std::sort(list.begin(), list.end(), [&](size_t a, size_t b) { return volumes[a].partition < volumes[b].partition; });
+        std::stable_sort(list.begin(), list.end(), [&](size_t a, size_t b) { return volumes[a].partition < volumes[b].partition; });
         const auto& dp = *std::find_if(disks.begin(), disks.end(), [&](const DiskProfile& d) { return d.number == disk; });
         const uint64_t capacity = dp.capacitySectors * 512;
         uint64_t next = kMiB;
