@@ -156,6 +156,10 @@ int32_t SimWmi::ExecQuery(std::u16string_view language, std::u16string_view quer
     rows->reset();
     {
         std::lock_guard lock(mutex_);
+        // Keep the recent queries only, so a machine that runs for hours does not grow.
+        if (queries_.size() >= 4096) {
+            queries_.erase(queries_.begin(), queries_.begin() + 2048);
+        }
         queries_.emplace_back(query);
     }
     if (!platform::EqualsIgnoreCase(language, u"WQL")) {

@@ -35,7 +35,7 @@ public:
     // The error of the first scripted fault for `step` that still strikes (0 when none).
     int32_t TakeFault(WmiFaultProfile::On step, std::u16string_view className = {});
 
-    // Tests: every query text in the order it came, and how many COM initialisations the
+    // Tests: the recent query texts (up to 4096) in the order they came, and how many COM initialisations the
     // calling thread holds.
     std::vector<std::u16string> Queries();
     int ComInitCount();
