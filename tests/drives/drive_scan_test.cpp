@@ -6,6 +6,7 @@
 #include "device/ata_command.h"
 #include "drives/drive_table.h"
 #include "platform/text.h"
+#include "platform/sim/embedded_profiles.h"
 #include "support/fake_wmi.h"
 #include "support/test_machine.h"
 #include "sysinfo/underlying_util.h"
@@ -133,23 +134,76 @@ TEST_F(DriveScanTest, LastMatchingRowWinsAndWmiDownStillScans) {
     EXPECT_TRUE(WmiDiskList().empty());
 }
 
-TEST_F(DriveScanTest, VolumesOfADriveAndTheirNumbers) {
-    wmi_.Add(u"SELECT * FROM Win32_LogicalDisk ",
-             {{u"DeviceID", FakeWmi::Text(u"C:")}, {u"FileSystem", FakeWmi::Text(u"NTFS")},
-              {u"FreeSpace", FakeWmi::Text(u"107374182400")}, {u"Size", FakeWmi::Text(u"255953600512")}});
-    wmi_.Add(u"SELECT * FROM Win32_LogicalDisk ",
-             {{u"DeviceID", FakeWmi::Text(u"Q:")}, {u"FileSystem", FakeWmi::Text(u"NTFS")}});
-    UnderlyingUtil util;
-    std::vector<LogicalDriveInfo> list(3);
-    const int n = util.GetLogicalDriveInfo(0, list);
-    // C: is the system drive of the emulated PC; its disk is the one the profile puts it on.
-    EXPECT_EQ(n, static_cast<int>(list.size()));
-    for (const LogicalDriveInfo& v : list) {
-        EXPECT_EQ(v.PhysicalDriveNumber, 0);
-        EXPECT_EQ(v.FreeSpaceMb, 102400u);
-        EXPECT_EQ(v.SizeMb, 244096u);
+// The demo PC with its own emulated WMI: the scan, the controllers and the volumes together.
+class DemoPcTest : public ::testing::Test {
+protected:
+    DemoPcTest() : machine_(nlohmann::json::parse(sim::FindEmbeddedProfile("demo")->text)) {
+        InitGlobalAtaCommand();
+        ResetSystemInfoForTesting();
+        WmiDiskList().clear();
     }
+    ~DemoPcTest() override {
+        WmiDiskList().clear();
+        PhysicalDriveTable().clear();
+        ResetSystemInfoForTesting();
+    }
+    test::TestMachine machine_;
+};
+
+TEST_F(DemoPcTest, ScanFindsEveryDriveButTheUsbStick) {
+    std::vector<PhysicalDriveInfo>& table = PhysicalDriveTable();
+    table.clear();
+    ASSERT_EQ(GlobalAtaCommand().UpdatePhysicalDrivesInfo(table), 4);
+    const int expectedNumbers[] = {0, 1, 2, 3};
+    const int32_t expectedKinds[] = {IdeSataInterface, IdeSataInterface, NvmeInterface, ScsiInterface};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(table[i].driveIndex, expectedNumbers[i]) << i;
+        EXPECT_EQ(table[i].interfaceKind, expectedKinds[i]) << i;
+        EXPECT_GT(table[i].capacityGB, 0u) << i;
+        EXPECT_FALSE(platform::FixedText(table[i].modelNumber).empty()) << i;
+    }
+    EXPECT_EQ(platform::FixedText(table[2].modelNumber), u"VARNO NV10 512GB") << "identified through the miniport";
+    EXPECT_GT(table[2].smartData[1] | (table[2].smartData[2] << 8), 273) << "its health log";
+}
+
+TEST_F(DemoPcTest, ControllersCarryDriveNumbersOnlyAfterAScan) {
+    UnderlyingUtil util;
+    ASSERT_EQ(util.GetHbaInfo(), 1);
+    ASSERT_EQ(GlobalSystemInfo().HbaList.size(), 1u) << "the NVMe controller is no IDE controller";
+    for (int i = 0; i < GlobalSystemInfo().HbaList[0].AttachedDeviceCount; ++i) {
+        EXPECT_EQ(GlobalSystemInfo().HbaList[0].AttachedDevices[i].PhysicalDriveIndex, -1) << "no disk list yet";
+    }
+    std::vector<PhysicalDriveInfo> table;
+    (void)GlobalAtaCommand().UpdatePhysicalDrivesInfo(table);
+    ASSERT_EQ(util.GetSystemInfo(), 1);
+    const SystemInfo& s = GlobalSystemInfo();
+    const HbaInfo& ahci = s.HbaList.at(0);
+    EXPECT_EQ(platform::FixedText(ahci.ClassCode), u"010601");
+    ASSERT_EQ(ahci.AttachedDeviceCount, 3);
+    EXPECT_EQ(ahci.AttachedDevices[0].PhysicalDriveIndex, 0);
+    EXPECT_EQ(ahci.AttachedDevices[1].PhysicalDriveIndex, 1);
+    EXPECT_EQ(ahci.AttachedDevices[2].PhysicalDriveIndex, 3);
+    EXPECT_NE(platform::FixedText(s.OsName).find(u"\n x64"), std::u16string::npos);
+    EXPECT_EQ(s.MemoryModules.size(), 2u);
+    EXPECT_EQ(platform::FixedText(s.ToolVersion), u"") << "this test program is not installed as SSDVelmora";
+}
+
+TEST_F(DemoPcTest, VolumesBelongToTheirDiskAndCdOrMissingOnesToNone) {
+    UnderlyingUtil util;
+    std::vector<LogicalDriveInfo> list;
+    ASSERT_EQ(util.GetLogicalDriveInfo(0, list), 2);
+    EXPECT_EQ(platform::FixedText(list[0].DeviceID), u"C:");
+    EXPECT_EQ(platform::FixedText(list[0].FileSystem), u"NTFS");
+    EXPECT_EQ(platform::FixedText(list[1].DeviceID), u"D:");
+    EXPECT_GT(list[0].SizeMb, list[0].FreeSpaceMb);
+    EXPECT_EQ(list[0].PhysicalDriveNumber, 0);
+    EXPECT_EQ(util.GetLogicalDriveInfo(1, list), 0) << "no partitions";
+    EXPECT_TRUE(list.empty());
+    ASSERT_EQ(util.GetLogicalDriveInfo(3, list), 1);
+    EXPECT_EQ(platform::FixedText(list[0].FileSystem), u"FAT32");
+    EXPECT_EQ(GetPhysicalDriveNumber("\\\\.\\G:"), -1) << "a CD drive is not a disk";
     EXPECT_EQ(GetPhysicalDriveNumber("\\\\.\\Q:"), -1) << "no such volume";
+    EXPECT_EQ(GetPhysicalDriveNumber("\\\\.\\C:"), 0);
 }
 
 }  // namespace
