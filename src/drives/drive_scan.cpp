@@ -37,6 +37,12 @@ int ATACommand::UpdatePhysicalDrivesInfo(std::vector<PhysicalDriveInfo>& table) 
     std::vector<std::u16string> paths;
     (void)util.ListDiskInterfaces(paths);
     (void)util.GetPhysicalDriveSpace();
+    // The disk list's ids in lower case, folded once for all paths.
+    std::vector<std::u16string> foldedIds;
+    foldedIds.reserve(WmiDiskList().size());
+    for (const WmiDiskEntry& disk : WmiDiskList()) {
+        foldedIds.push_back(platform::FoldCase(platform::FixedText(disk.PNPDeviceID)));
+    }
     int count = 0;
     for (size_t position = 0; position < paths.size(); ++position) {
         const std::u16string& path = paths[position];
@@ -49,8 +55,9 @@ int ATACommand::UpdatePhysicalDrivesInfo(std::vector<PhysicalDriveInfo>& table) 
         platform::CopyToFixed(record.devicePath, path);
         const std::u16string copy = HashToBackslash(path);
         bool matched = false;
-        for (const WmiDiskEntry& disk : WmiDiskList()) {
-            const std::u16string pnp = platform::FoldCase(platform::FixedText(disk.PNPDeviceID));
+        for (size_t d = 0; d < foldedIds.size(); ++d) {
+            const WmiDiskEntry& disk = WmiDiskList()[d];
+            const std::u16string& pnp = foldedIds[d];
             if (!pnp.empty() && copy.find(pnp) != std::u16string::npos) {
                 // When several rows match, the last one wins.
                 record.driveIndex = disk.Index;

@@ -210,16 +210,17 @@ std::u16string UnderlyingUtil::GetDiskMode(int driveNumber) {
         if (done) {
             return;
         }
-        char16_t dependent[1024] = {};
-        if (doubled.empty() || !ReadWmiText(*this, u"Dependent", assoc, dependent) ||
-            platform::FixedText(dependent).find(doubled) == std::u16string_view::npos) {
+        // Read as variants: every association of the PC is looked at for every disk.
+        platform::Variant dependent;
+        if (doubled.empty() || !GetVariable(u"Dependent", win::VT_BSTR, assoc, &dependent) ||
+            dependent.bstrValue.find(doubled) == std::u16string::npos) {
             return;
         }
-        char16_t antecedent[1024] = {};
-        if (!ReadWmiText(*this, u"Antecedent", assoc, antecedent)) {
+        platform::Variant antecedent;
+        if (!GetVariable(u"Antecedent", win::VT_BSTR, assoc, &antecedent)) {
             return;
         }
-        const std::u16string_view ante = platform::FixedText(antecedent);
+        const std::u16string_view ante = antecedent.bstrValue;
         const size_t eq = ante.find(u'=');
         if (eq == std::u16string_view::npos) {
             return;
