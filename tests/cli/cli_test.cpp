@@ -180,3 +180,40 @@ TEST_F(CliTest, IdentifyAndSmartShowTheDemoDrives) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CliTest, ScanSysinfoAndVolumesShowTheDemoPc) {
+    CliRun scan = Tarvexctl(State() + " --json scan");
+    ASSERT_EQ(scan.exitCode, 0) << scan.err;
+    auto drives = nlohmann::json::parse(scan.out)["drives"];
+    ASSERT_EQ(drives.size(), 4u) << "the USB stick is not listed";
+    EXPECT_EQ(drives[0]["model"], "VARNO TL30A 256GB");
+    EXPECT_EQ(drives[0]["capacityGB"], 256);
+    EXPECT_EQ(drives[2]["interface"], "NVMe");
+    EXPECT_EQ(drives[3]["diskNumber"], 3);
+
+    CliRun info = Tarvexctl(State() + " --json sysinfo");
+    ASSERT_EQ(info.exitCode, 0) << info.err;
+    auto doc = nlohmann::json::parse(info.out);
+    EXPECT_EQ(doc["toolVersion"], "0.1.0") << "the program is installed as SSDVelmora beside itself";
+    EXPECT_EQ(doc["memoryModules"].size(), 2u);
+    ASSERT_EQ(doc["controllers"].size(), 1u);
+    EXPECT_EQ(doc["controllers"][0]["classCode"], "010601");
+    std::vector<int> numbers;
+    for (const auto& d : doc["controllers"][0]["attachedDevices"]) {
+        numbers.push_back(d["physicalDriveIndex"]);
+    }
+    EXPECT_EQ(numbers, (std::vector<int>{0, 1, 3})) << "the scan ran first";
+    EXPECT_NE(doc["os"].get<std::string>().find("\n x64"), std::string::npos);
+
+    CliRun volumes = Tarvexctl(State() + " --json volumes --disk 0");
+    ASSERT_EQ(volumes.exitCode, 0) << volumes.err;
+    auto list = nlohmann::json::parse(volumes.out)["volumes"];
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0]["deviceId"], "C:");
+    EXPECT_EQ(list[1]["deviceId"], "D:");
+    EXPECT_EQ(Tarvexctl(State() + " volumes").exitCode, 64);
+}
+
+}  // namespace
