@@ -201,6 +201,8 @@ TEST_F(DemoPcTest, VolumesBelongToTheirDiskAndCdOrMissingOnesToNone) {
     EXPECT_TRUE(list.empty());
     ASSERT_EQ(util.GetLogicalDriveInfo(3, list), 1);
     EXPECT_EQ(platform::FixedText(list[0].FileSystem), u"FAT32");
+    EXPECT_EQ(util.GetLogicalDriveInfo(4, list), 0) << "a USB stick's volume is never listed";
+    EXPECT_EQ(GetPhysicalDriveNumber("\\\\.\\F:"), -1);
     EXPECT_EQ(GetPhysicalDriveNumber("\\\\.\\G:"), -1) << "a CD drive is not a disk";
     EXPECT_EQ(GetPhysicalDriveNumber("\\\\.\\Q:"), -1) << "no such volume";
     EXPECT_EQ(GetPhysicalDriveNumber("\\\\.\\C:"), 0);

@@ -178,7 +178,7 @@ TEST(Volumes, VolumeDevicesTellTheirDiskAndExtent) {
     EXPECT_EQ(cd.n.DeviceType, platform::FILE_DEVICE_CD_ROM) << "a CD is no disk volume";
     VolumeNumber stick = DeviceNumberOf(u"\\\\.\\F:");
     ASSERT_TRUE(stick.ok);
-    EXPECT_EQ(stick.n.DeviceType, platform::FILE_DEVICE_DISK) << "as on Windows";
+    EXPECT_EQ(stick.n.DeviceType, 0x2Du) << "removable mass storage: never counted as a disk's volume";
     EXPECT_EQ(stick.n.DeviceNumber, 1u) << "the USB disk's own number, never a SATA drive's";
     EXPECT_EQ(DeviceNumberOf(u"\\\\.\\Q:").error, win::ERROR_FILE_NOT_FOUND);
 

@@ -174,6 +174,10 @@ bool SimDevices::Control(const Target& target, uint32_t code, std::span<const ui
 
 // A volume answers where it lives: the disk and partition (a CD drive: its own device type
 // and number, no partition), and the one extent it covers on its disk.
+namespace {
+constexpr uint32_t kFileDeviceMassStorage = 0x2D;  // FILE_DEVICE_MASS_STORAGE
+}  // namespace
+
 bool SimDevices::VolumeControl(Call& c, uint32_t code, const VolumeProfile& v) {
     const bool onDisk = v.kind == VolumeKind::Partition &&
                         std::any_of(slots_.begin(), slots_.end(), [&](const Slot& s) { return s.profile->number == v.disk; });
@@ -186,10 +190,12 @@ bool SimDevices::VolumeControl(Call& c, uint32_t code, const VolumeProfile& v) {
             if (v.kind == VolumeKind::CdRom) {
                 n = {platform::FILE_DEVICE_CD_ROM, v.cdromNumber, 0xFFFFFFFFu};
             } else if (onDisk) {
-                // A USB stick's volume answers as a disk too, with the USB disk's own number,
-                // as Windows does; it never matches a drive of the program's table because
-                // USB disks are left out of it.
-                n = {platform::FILE_DEVICE_DISK, v.disk, v.partition};
+                // A volume on a USB stick answers as removable mass storage, not as a disk:
+                // the program lists only volumes of fixed disks.
+                const bool usb = std::any_of(slots_.begin(), slots_.end(), [&](const Slot& s) {
+                    return s.profile->number == v.disk && s.profile->kind == DiskKind::Usb;
+                });
+                n = {usb ? kFileDeviceMassStorage : platform::FILE_DEVICE_DISK, v.disk, v.partition};
             } else {
                 return c.Fail(win::ERROR_INVALID_FUNCTION);
             }
