@@ -7,7 +7,7 @@
 #include "device/identify_decoding.h"
 #include "drives/drive_table.h"
 #include "platform/text.h"
-#include "sysinfo/underlying_util.h"
+#include "sysinfo/wmi_rows.h"
 
 namespace tarvex {
 
@@ -15,15 +15,6 @@ namespace {
 
 constexpr uint8_t kScanIdentifyDevice = 0xA0;
 
-std::u16string HashToBackslash(std::u16string_view path) {
-    std::u16string out(path);
-    for (char16_t& c : out) {
-        if (c == u'#') {
-            c = u'\\';
-        }
-    }
-    return out;
-}
 
 bool PathContains(std::u16string_view path, std::u16string_view what) {
     return platform::FoldCase(path).find(what) != std::u16string::npos;

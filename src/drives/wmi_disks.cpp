@@ -23,15 +23,6 @@ constexpr size_t kPathCapacity = 256;
 
 std::vector<WmiDiskEntry> wmiDisks;
 
-std::u16string HashToBackslash(std::u16string_view path) {
-    std::u16string out(path);
-    for (char16_t& c : out) {
-        if (c == u'#') {
-            c = u'\\';
-        }
-    }
-    return out;
-}
 
 }  // namespace
 
@@ -244,13 +235,7 @@ std::u16string UnderlyingUtil::GetDiskMode(int driveNumber) {
             if (!classCode.empty() || !GetVariable(u"HardwareID", win::VT_ARRAY | win::VT_BSTR, entity, &ids)) {
                 return;
             }
-            for (const std::u16string& id : ids.bstrArray) {
-                const size_t cc = id.find(u"CC_");
-                if (cc != std::u16string::npos) {
-                    classCode = id.substr(cc + 3);
-                    break;
-                }
-            }
+            classCode = ClassCodeOf(ids.bstrArray);
         });
         done = true;
     });

@@ -43,6 +43,26 @@ std::u16string DoubleBackslashes(std::u16string_view text) {
     return out;
 }
 
+std::u16string HashToBackslash(std::u16string_view path) {
+    std::u16string out(path);
+    for (char16_t& c : out) {
+        if (c == u'#') {
+            c = u'\\';
+        }
+    }
+    return out;
+}
+
+std::u16string ClassCodeOf(const std::vector<std::u16string>& hardwareIds) {
+    for (const std::u16string& id : hardwareIds) {
+        const size_t cc = id.find(u"CC_");
+        if (cc != std::u16string::npos) {
+            return id.substr(cc + 3);
+        }
+    }
+    return {};
+}
+
 int UnderlyingUtil::GetSystemInfo() {
     SystemInfo& info = GlobalSystemInfo();
     Trace("Enter %s()", "UnderlyingUtil::GetSystemInfo");

@@ -2,6 +2,7 @@
 // Helpers for walking WMI rows and reading their properties into fixed text fields.
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/text.h"
 #include "platform/win32_values.h"
@@ -37,5 +38,12 @@ uint64_t ParseWmiUInt64(std::u16string_view text);
 
 // Every "\" doubled: the form a path has inside WMI object paths and WQL strings.
 std::u16string DoubleBackslashes(std::u16string_view text);
+
+// A device-interface path with every "#" turned into "\", the form its PNP device id has.
+std::u16string HashToBackslash(std::u16string_view path);
+
+// The PCI class code in a device's hardware ids: the text after "CC_" in the first id that
+// holds it ("010601" from "PCI\VEN_8086&CC_010601"), or empty text.
+std::u16string ClassCodeOf(const std::vector<std::u16string>& hardwareIds);
 
 }  // namespace tarvex
