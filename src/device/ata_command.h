@@ -24,6 +24,7 @@ inline constexpr uint32_t kTimeoutByPath = 2;
 inline constexpr uint32_t kTimeoutByNumber = 1000;
 inline constexpr uint32_t kTimeoutDirect = 100;
 inline constexpr uint32_t kMicrocodePieceSize = 32768;
+inline constexpr uint16_t TemperatureUnavailable = 0xFFFF;
 
 class ATACommand {
 public:
@@ -94,6 +95,16 @@ public:
     // Classifies, identifies and reads SMART for one listed drive; true when the record is
     // complete and belongs in the table.
     bool GetPhysicalDriveIdentifySmart(int position, std::u16string_view path, PhysicalDriveInfo& record);
+
+    // Health figures from a drive record (no drive access; the record is a snapshot).
+    // 1 no problem found, 2 caution, 3 an attribute below its threshold.
+    int CheckDiskStatus(PhysicalDriveInfo record);
+    // Degrees Celsius, or TemperatureUnavailable.
+    uint16_t GetDriveTemperature(PhysicalDriveInfo record);
+    // Percent of life left; 100 when the drive reports none.
+    uint8_t GetRemainingLife(PhysicalDriveInfo record);
+    // GiB written by the host; -1 when the drive reports none.
+    int64_t GetTotalBytesWritten(PhysicalDriveInfo record);
 
     // NVMe through the miniport's "NvmeMini" interface on the drive's SCSI port.
     bool GetScsiPortName(std::u16string_view devicePath, std::u16string* portName);
