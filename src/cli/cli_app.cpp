@@ -40,7 +40,7 @@ void PrintUsage(std::FILE* to) {
         "\n"
         "Exit codes: 0 success, 1 start-up classification ended the program (Windows XP\n"
         "without a service-pack number), 2 machine or profile error, 3 device or command\n"
-        "failure, 64 command-line error.\n",
+        "failure, 64 command-line error; health: 4 caution, 5 an attribute below its threshold.\n",
         to);
 }
 
@@ -80,6 +80,9 @@ const std::vector<Command>& Commands() {
         {"sysinfo", "sysinfo", "OS, processor, memory, board, BIOS, memory modules, storage controllers",
          RunSysinfoCommand},
         {"volumes", "volumes --disk N", "the volumes of physical drive N", RunVolumesCommand},
+        {"health", "health --drive I|--disk N",
+         "status, temperature, remaining life, bytes written and attributes (exit 4 caution, 5 bad)",
+         RunHealthCommand},
     };
     return commands;
 }

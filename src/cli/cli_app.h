@@ -54,5 +54,6 @@ int RunSmartCommand(CommandContext& context);
 int RunScanCommand(CommandContext& context);
 int RunSysinfoCommand(CommandContext& context);
 int RunVolumesCommand(CommandContext& context);
+int RunHealthCommand(CommandContext& context);
 
 }  // namespace tarvex::cli

@@ -217,3 +217,21 @@ TEST_F(CliTest, ScanSysinfoAndVolumesShowTheDemoPc) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CliTest, HealthShowsThePageFiguresAndExitsByStatus) {
+    CliRun sata = Tarvexctl(State() + " --json health --drive 0");
+    ASSERT_EQ(sata.exitCode, 0) << sata.err;
+    auto doc = nlohmann::json::parse(sata.out);
+    EXPECT_EQ(doc["status"], 1);
+    EXPECT_EQ(doc["totalWrittenText"], "6.39TB");
+    EXPECT_GT(doc["attributes"].size(), 5u);
+    CliRun nvme = Tarvexctl(State() + " health --disk 2");
+    EXPECT_EQ(nvme.exitCode, 4) << "an NVMe drive has no attribute thresholds: caution";
+    EXPECT_NE(nvme.out.find("Remaining life"), std::string::npos);
+    EXPECT_EQ(Tarvexctl(State() + " health --drive 9").exitCode, 3);
+    EXPECT_EQ(Tarvexctl(State() + " health").exitCode, 64);
+}
+
+}  // namespace

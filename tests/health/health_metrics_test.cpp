@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "device/ata_command.h"
+#include "health/drive_info_figures.h"
 #include "platform/text.h"
 #include "support/test_machine.h"
 
@@ -107,6 +108,36 @@ TEST_F(HealthTest, BytesWrittenFollowTheModelRules) {
     std::memcpy(jmf.smartData + 396, "JMF608", 6);
     EXPECT_EQ(ata_.GetTotalBytesWritten(jmf), 2) << "the JMF608 signature takes the sector formula";
     EXPECT_EQ(ata_.GetTotalBytesWritten(Nvme(300, 0, 2097152)), 1000);
+}
+
+}  // namespace
+}  // namespace tarvex
+
+namespace tarvex {
+namespace {
+
+TEST_F(HealthTest, DriveInfoFiguresFollowThePageRules) {
+    DriveInfoFigures maker = ComputeDriveInfoFigures(Drive(u"VARNO TL30A 256GB", {{241, 100, 0, 262144}, {194, 100, 0, 75},
+                                                                                  {231, 97, 10, 0}}));
+    EXPECT_EQ(maker.totalWrittenText, u"0.26TB") << "262 GiB";
+    EXPECT_EQ(maker.temperatureText, u"75 \u00B0C");
+    EXPECT_EQ(maker.temperatureState, 2);
+    EXPECT_EQ(maker.remainingLife, 97);
+    EXPECT_EQ(maker.healthIconState, 0);
+
+    DriveInfoFigures other = ComputeDriveInfoFigures(Drive(u"Kestrel KS500", {{241, 100, 0, 0x2000}, {231, 40, 0, 0}}));
+    EXPECT_EQ(other.totalWrittenText, u"N/A") << "only the maker's drives show their writes";
+    EXPECT_EQ(other.remainingLife, 100) << "and their life";
+    EXPECT_EQ(other.temperatureText, u"N/A");
+    EXPECT_EQ(other.temperatureState, 2) << "the unknown temperature counts as hot";
+    EXPECT_EQ(other.healthIconState, 1) << "no thresholds: caution";
+
+    DriveInfoFigures rb54 = ComputeDriveInfoFigures(Drive(u"VARNO RB54", {{231, 40, 0, 0}, {194, 100, 0, 30}}));
+    EXPECT_EQ(rb54.remainingLife, 100);
+    EXPECT_EQ(rb54.temperatureState, 0);
+    DriveInfoFigures tl40 = ComputeDriveInfoFigures(Drive(u"VARNO TL40A", {{5, 1, 10, 0}}));
+    EXPECT_EQ(tl40.status, 3);
+    EXPECT_EQ(tl40.healthIconState, 0) << "TL40 drives always show a good icon";
 }
 
 }  // namespace
