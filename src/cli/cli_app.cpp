@@ -83,6 +83,8 @@ const std::vector<Command>& Commands() {
         {"health", "health --drive I|--disk N",
          "status, temperature, remaining life, bytes written and attributes (exit 4 caution, 5 bad)",
          RunHealthCommand},
+        {"alerts", "alerts [--temperature N] [--life N]",
+         "the monitoring service's alert thresholds (degrees Celsius, percent of life)", RunAlertsCommand},
     };
     return commands;
 }

@@ -55,5 +55,6 @@ int RunScanCommand(CommandContext& context);
 int RunSysinfoCommand(CommandContext& context);
 int RunVolumesCommand(CommandContext& context);
 int RunHealthCommand(CommandContext& context);
+int RunAlertsCommand(CommandContext& context);
 
 }  // namespace tarvex::cli

@@ -106,6 +106,15 @@ public:
     // GiB written by the host; -1 when the drive reports none.
     int64_t GetTotalBytesWritten(PhysicalDriveInfo record);
 
+    // The monitoring service's alert thresholds in the registry (SOFTWARE\VARNO\SSDVelmora).
+    bool WriteTemperatureAlert(int value);
+    bool WriteLifeAlert(int value);
+    // -1 when the key or the value is missing. A stored life above 100 is rewritten as 100.
+    int ReadTemperatureAlert();
+    int ReadLifeAlert();
+    // Enables SeRestorePrivilege in the process token; a failure is ignored.
+    void EnableRestorePrivilege();
+
     // NVMe through the miniport's "NvmeMini" interface on the drive's SCSI port.
     bool GetScsiPortName(std::u16string_view devicePath, std::u16string* portName);
     bool IdentifyCommand_Controller(std::u16string_view devicePath, uint8_t* buffer4248);

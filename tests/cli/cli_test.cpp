@@ -235,3 +235,23 @@ TEST_F(CliTest, HealthShowsThePageFiguresAndExitsByStatus) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CliTest, AlertsAreStoredAndShownAsThePageShowsThem) {
+    CliRun fresh = Tarvexctl(State() + " --json alerts");
+    ASSERT_EQ(fresh.exitCode, 0) << fresh.err;
+    EXPECT_EQ(nlohmann::json::parse(fresh.out)["temperatureOver"], 70);
+    CliRun set = Tarvexctl(State() + " --json alerts --temperature 75 --life 250");
+    ASSERT_EQ(set.exitCode, 0) << set.err;
+    auto doc = nlohmann::json::parse(set.out);
+    EXPECT_EQ(doc["temperatureOver"], 75);
+    EXPECT_EQ(doc["estimatedLifeUnder"], 100);
+    CliRun bad = Tarvexctl(State() + " alerts --temperature 75C");
+    EXPECT_EQ(bad.exitCode, 64);
+    EXPECT_NE(bad.err.find("error input"), std::string::npos);
+    EXPECT_EQ(nlohmann::json::parse(Tarvexctl(State() + " --json alerts").out)["temperatureOver"], 75)
+        << "nothing stored from the bad input";
+}
+
+}  // namespace
