@@ -86,6 +86,22 @@ void ResetTraceForTesting() {
 
 namespace trace_detail {
 void FormatFailed(const char* format) { TraceText(format); }
+
+std::string PointerFormat(const char* format) {
+    std::string out;
+    for (const char* c = format; *c != '\0'; ++c) {
+        if (c[0] == '%' && c[1] == '%') {
+            out += "%%";
+            ++c;
+        } else if (c[0] == '%' && c[1] == 'p') {
+            out += "%08X";
+            ++c;
+        } else {
+            out += *c;
+        }
+    }
+    return out;
+}
 }  // namespace trace_detail
 
 }  // namespace tarvex

@@ -3,6 +3,8 @@
 // beside it. The first call of a process deletes the file of an earlier run; each line is
 // "%08d %s\n" with the milliseconds since that first call. Nothing is written while the
 // level is 0. Calls from several threads are serialised, so lines never interleave.
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -34,12 +36,15 @@ inline std::string Arg(char16_t* s) { return Arg(static_cast<const char16_t*>(s)
 inline const char* Arg(const char* s) { return s == nullptr ? "(null)" : s; }
 inline const char* Arg(char* s) { return Arg(static_cast<const char*>(s)); }
 inline const std::string& Arg(const std::string& s) { return s; }
-template <typename T, typename = std::enable_if_t<std::is_arithmetic_v<T> || std::is_enum_v<T> ||
-                                                  std::is_pointer_v<T>>>
+template <typename T, typename = std::enable_if_t<std::is_arithmetic_v<T> || std::is_enum_v<T>>>
 T Arg(T v) {
     return v;
 }
+// Other pointers print through "%p" as the 32-bit program prints them: the low 32 bits.
+inline uint32_t Arg(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
 void FormatFailed(const char* format);
+// "%p" becomes "%08X": eight upper-case hex digits, for pointers and integers alike.
+std::string PointerFormat(const char* format);
 }  // namespace trace_detail
 
 // printf-style trace: Trace("Disk %d is NVMe device.", n). UTF-16 text arguments print
@@ -50,6 +55,10 @@ void Trace(const char* format, const Args&... args) {
         return;
     }
     try {
+        if (std::strstr(format, "%p") != nullptr) {
+            TraceText(fmt::sprintf(trace_detail::PointerFormat(format), trace_detail::Arg(args)...));
+            return;
+        }
         TraceText(fmt::sprintf(format, trace_detail::Arg(args)...));
     } catch (const fmt::format_error&) {
         trace_detail::FormatFailed(format);

@@ -14,6 +14,7 @@
 #include "drives/physical_drive_info.h"
 #include "platform/ata_requests.h"
 #include "platform/devices.h"
+#include "platform/services.h"
 
 namespace tarvex {
 
@@ -62,12 +63,14 @@ public:
     // SMART READ DATA into record.smartData, then the attribute parsing; 1 when at least one
     // attribute was found. By path, or by record.driveIndex.
     [[nodiscard]] int GetSmartAttributePd(std::u16string_view path, uint8_t device, PhysicalDriveInfo& record);
-    [[nodiscard]] int GetSmartAttributePd(uint8_t device, PhysicalDriveInfo& record);
+    // `pageRead` (optional) tells whether the page itself came back.
+    [[nodiscard]] int GetSmartAttributePd(uint8_t device, PhysicalDriveInfo& record, bool* pageRead = nullptr);
     // SMART READ THRESHOLDS into record.smartThresholds, then the threshold pairing; 1 when
     // any threshold slot is in use.
     [[nodiscard]] int GetSmartThresholdPd(std::u16string_view path, uint8_t device, PhysicalDriveInfo& record);
-    // The self-test execution status byte (byte 363 of SMART READ DATA) of a drive.
-    [[nodiscard]] uint8_t GetSmartSelfTestStatus(int driveNumber);
+    // The self-test execution status byte (byte 363 of SMART READ DATA) of a drive, in the low
+    // byte; 0 when the page cannot be read, which `readOk` (optional) tells apart.
+    [[nodiscard]] int GetSelfTestStatus(int driveNumber, bool* readOk = nullptr);
     // SMART EXECUTE OFF-LINE IMMEDIATE: 1 short, 2 extended self-test, 0x7F abort.
     [[nodiscard]] int DoSmartSelfTest(int driveNumber, uint8_t subcommand);
     [[nodiscard]] int SmartReadLogPd(std::u16string_view path, uint8_t device, uint8_t sectorCount,
@@ -114,6 +117,12 @@ public:
     int ReadLifeAlert();
     // Enables SeRestorePrivilege in the process token; a failure is ignored.
     void EnableRestorePrivilege();
+
+    // The monitoring service through the service control manager. QueryServiceState fills
+    // `status`; SetServiceRunning switches it on (auto start, started) or off (demand start,
+    // stopped) and returns the result of the start or stop request.
+    bool QueryServiceState(std::u16string_view serviceName, platform::ServiceStatus* status);
+    bool SetServiceRunning(std::u16string_view serviceName, bool on);
 
     // NVMe through the miniport's "NvmeMini" interface on the drive's SCSI port.
     bool GetScsiPortName(std::u16string_view devicePath, std::u16string* portName);

@@ -142,11 +142,16 @@ int ATACommand::GetSmartAttributePd(std::u16string_view path, uint8_t device, Ph
     return ParseSmartAttributes(record) ? 1 : 0;
 }
 
-int ATACommand::GetSmartAttributePd(uint8_t device, PhysicalDriveInfo& record) {
+int ATACommand::GetSmartAttributePd(uint8_t device, PhysicalDriveInfo& record, bool* pageRead) {
     const int driveNumber = record.driveIndex;
     Trace("Enter GetSmartAttributePd(0x%X, 0x%X)", driveNumber, device);
     ClearAttributes(record);
-    if (!ReadSmartPage(DriveTarget{{}, driveNumber, true}, kSmartReadData, device, record.smartData, kReadDataTexts)) {
+    const bool read =
+        ReadSmartPage(DriveTarget{{}, driveNumber, true}, kSmartReadData, device, record.smartData, kReadDataTexts);
+    if (pageRead != nullptr) {
+        *pageRead = read;
+    }
+    if (!read) {
         return 0;
     }
     Trace("ATACommand::GetSmartAttributePd--Success");
@@ -165,11 +170,15 @@ int ATACommand::GetSmartThresholdPd(std::u16string_view path, uint8_t device, Ph
     return ParseSmartThresholds(record) ? 1 : 0;
 }
 
-uint8_t ATACommand::GetSmartSelfTestStatus(int driveNumber) {
+int ATACommand::GetSelfTestStatus(int driveNumber, bool* readOk) {
     PhysicalDriveInfo scratch = EmptyDriveRecord();
     scratch.driveIndex = driveNumber;
-    (void)GetSmartAttributePd(0, scratch);
-    return scratch.smartData[kSelfTestStatusOffset];
+    bool read = false;
+    (void)GetSmartAttributePd(0, scratch, &read);
+    if (readOk != nullptr) {
+        *readOk = read;
+    }
+    return read ? scratch.smartData[kSelfTestStatusOffset] : 0;
 }
 
 int ATACommand::DoSmartSelfTest(int driveNumber, uint8_t subcommand) {

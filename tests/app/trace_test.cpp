@@ -119,5 +119,20 @@ TEST(TraceFile, NamedAfterTheRunningModule) {
     EXPECT_EQ(test::ReadHostFile(m.Host(u"C:\\Tools\\tarvexctl.log")), "00000000 hello\r\n");
 }
 
+TEST_F(TraceTest, PointersPrintAsEightHexDigitsAsThe32BitProgramPrintsThem) {
+    SetTraceLevel(1);
+    int object = 0;
+    const void* address = &object;
+    Trace("KORVANEMSG_WPARAM_PROGRESSEND, %p", 0xF5);
+    Trace("(%4d)\tThe self-test routine was aborted by the host.(%p)", 0x19, address);
+    Trace("100%% of %p", 0x1);
+    auto lines = Lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].substr(9), "KORVANEMSG_WPARAM_PROGRESSEND, 000000F5");
+    const std::string low = fmt::sprintf("%08X", static_cast<uint32_t>(reinterpret_cast<uintptr_t>(address)));
+    EXPECT_EQ(lines[1].substr(9), "(  25)\tThe self-test routine was aborted by the host.(" + low + ")");
+    EXPECT_EQ(lines[2].substr(9), "100% of 00000001");
+}
+
 }  // namespace
 }  // namespace tarvex

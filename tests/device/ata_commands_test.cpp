@@ -167,7 +167,7 @@ TEST_F(CommandTest, SelfTestStatusIsByte363OfThatDrive) {
         return true;
     };
     ATACommand ata;
-    EXPECT_EQ(ata.GetSmartSelfTestStatus(4), 0xF3);
+    EXPECT_EQ(ata.GetSelfTestStatus(4), 0xF3);
     EXPECT_EQ(fake_.requests.at(0).path, u"\\\\.\\PhysicalDrive4");
 }
 

@@ -33,19 +33,19 @@ protected:
 TEST_F(EmulatedDrivesTest, SelfTestRunsWithTheClockAndCanBeAborted) {
     ATACommand ata;
     ASSERT_EQ(ata.DoSmartSelfTest(0, 1), 1);
-    const uint8_t start = ata.GetSmartSelfTestStatus(0);
+    const uint8_t start = ata.GetSelfTestStatus(0);
     EXPECT_EQ(start & 0xF0, 0xF0) << "running";
     machine_->Clock().Sleep(60000);
-    const uint8_t half = ata.GetSmartSelfTestStatus(0);
+    const uint8_t half = ata.GetSelfTestStatus(0);
     EXPECT_EQ(half & 0xF0, 0xF0);
     EXPECT_LT(half & 0x0F, start & 0x0F) << "less left to do as time passes";
     machine_->Clock().Sleep(24 * 3600 * 1000);
-    EXPECT_EQ(ata.GetSmartSelfTestStatus(0), 0x00) << "completed without error";
+    EXPECT_EQ(ata.GetSelfTestStatus(0), 0x00) << "completed without error";
 
     ASSERT_EQ(ata.DoSmartSelfTest(0, 2), 1);
-    EXPECT_EQ(ata.GetSmartSelfTestStatus(0) & 0xF0, 0xF0);
+    EXPECT_EQ(ata.GetSelfTestStatus(0) & 0xF0, 0xF0);
     ASSERT_EQ(ata.DoSmartSelfTest(0, 0x7F), 1);
-    EXPECT_EQ(ata.GetSmartSelfTestStatus(0) & 0xF0, 0x10) << "aborted by the host";
+    EXPECT_EQ(ata.GetSelfTestStatus(0) & 0xF0, 0x10) << "aborted by the host";
 }
 
 TEST_F(EmulatedDrivesTest, FirmwareDownloadChangesTheRevisionOnlyForAGoodImage) {
