@@ -6,6 +6,7 @@
 #include "cli/exit_codes.h"
 #include "device/ata_command.h"
 #include "health/alert_settings.h"
+#include "health/diagnostics_page.h"
 #include "platform/text.h"
 
 namespace tarvex::cli {
@@ -24,6 +25,17 @@ int RunAlertsCommand(CommandContext& context) {
             return kExitUsage;
         }
         (a[i] == "--temperature" ? temperature : life) = *value;
+    }
+    if (temperature || life) {
+        // The page locks the thresholds while the service may be using them.
+        DiagnosticsPageLogic page;
+        page.LoadAlertSettings();
+        if (!page.AlertControlsEnabled()) {
+            std::fprintf(stderr,
+                         "tarvexctl: alerts: the thresholds can be changed only while the monitoring service is "
+                         "stopped (tarvexctl service off)\n");
+            return kExitCommandFailed;
+        }
     }
     ATACommand& ata = GlobalAtaCommand();
     if ((temperature && !ata.WriteTemperatureAlert(*temperature)) || (life && !ata.WriteLifeAlert(*life))) {

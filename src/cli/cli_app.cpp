@@ -4,6 +4,7 @@
 
 #include "app/console.h"
 #include "app/startup.h"
+#include "cli/cli_dialogs.h"
 #include "cli/exit_codes.h"
 #include "platform/platform.h"
 
@@ -40,7 +41,10 @@ void PrintUsage(std::FILE* to) {
         "\n"
         "Exit codes: 0 success, 1 start-up classification ended the program (Windows XP\n"
         "without a service-pack number), 2 machine or profile error, 3 device or command\n"
-        "failure, 64 command-line error; health: 4 caution, 5 an attribute below its threshold.\n",
+        "failure, 64 command-line error; health: 4 caution, 5 an attribute below its threshold;\n"
+        "selftest --wait: 6 the self-test failed, 7 it was aborted.\n"
+        "\n"
+        "Waits run on the emulated PC's clock: TARVEX_SPEED=60 makes a 2-minute self-test take 2 s.\n",
         to);
 }
 
@@ -84,7 +88,14 @@ const std::vector<Command>& Commands() {
          "status, temperature, remaining life, bytes written and attributes (exit 4 caution, 5 bad)",
          RunHealthCommand},
         {"alerts", "alerts [--temperature N] [--life N]",
-         "the monitoring service's alert thresholds (degrees Celsius, percent of life)", RunAlertsCommand},
+         "the monitoring service's alert thresholds (degrees Celsius, percent of life); set only while the service "
+         "is stopped",
+         RunAlertsCommand},
+        {"selftest", "selftest --drive I|--disk N short|extended|abort|status [--wait]",
+         "SMART self-test: start (--wait: to its end, with progress; Ctrl-C aborts), abort, or show its state",
+         RunSelftestCommand},
+        {"service", "service on|off|status", "switch the monitoring service on or off, or show its state",
+         RunServiceCommand},
     };
     return commands;
 }
@@ -151,7 +162,11 @@ int RunCli(const std::vector<std::string>& args) {
     if (!machine) {
         return Fail(options, kExitMachineError, error);
     }
-    platform::ScopedPlatform installed(machine->Platform());
+    // Message boxes print in the terminal (or go into the --json document).
+    CliDialogs dialogs(!options.json);
+    platform::Platform bundle = machine->Platform();
+    bundle.dialogs = &dialogs;
+    platform::ScopedPlatform installed(bundle);
     // The system's own console prints must not mix with the command's output.
     SetConsoleSink([](std::string_view text) { std::fwrite(text.data(), 1, text.size(), stderr); });
 
@@ -167,6 +182,7 @@ int RunCli(const std::vector<std::string>& args) {
     context.args.assign(rest.begin() + 1, rest.end());
     context.selection = *selection;
     context.machine = machine.get();
+    context.dialogs = &dialogs;
     const int code = command->run(context);
     SetConsoleSink(nullptr);
     return code;

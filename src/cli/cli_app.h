@@ -14,6 +14,8 @@ namespace tarvex::cli {
 
 using Json = nlohmann::ordered_json;
 
+class CliDialogs;
+
 struct GlobalOptions {
     std::optional<std::string> machine;
     std::optional<std::string> state;
@@ -27,6 +29,8 @@ struct CommandContext {
     std::vector<std::string> args;
     sim::MachineSelection selection;
     sim::SimMachine* machine = nullptr;
+    // The message boxes the command's flows showed (printed already unless --json).
+    CliDialogs* dialogs = nullptr;
     // Text output goes to `out`; --json output is one document made with NewDocument().
     std::FILE* out = stdout;
 
@@ -56,5 +60,7 @@ int RunSysinfoCommand(CommandContext& context);
 int RunVolumesCommand(CommandContext& context);
 int RunHealthCommand(CommandContext& context);
 int RunAlertsCommand(CommandContext& context);
+int RunSelftestCommand(CommandContext& context);
+int RunServiceCommand(CommandContext& context);
 
 }  // namespace tarvex::cli

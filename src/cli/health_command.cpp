@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "cli/cli_app.h"
+#include "cli/drive_selection.h"
 #include "cli/exit_codes.h"
 #include "device/ata_command.h"
 #include "drives/drive_table.h"
@@ -31,36 +32,13 @@ std::string Utf8(std::u16string_view s) { return platform::Utf16ToUtf8(s); }
 }  // namespace
 
 int RunHealthCommand(CommandContext& context) {
-    std::optional<long> index, disk;
-    const auto& a = context.args;
-    for (size_t i = 0; i + 1 < a.size(); i += 2) {
-        char* end = nullptr;
-        const long v = std::strtol(a[i + 1].c_str(), &end, 10);
-        if (a[i + 1].empty() || *end != '\0' || v < 0) {
-            break;
-        }
-        (a[i] == "--drive" ? index : a[i] == "--disk" ? disk : index) = v;
-        if (a[i] != "--drive" && a[i] != "--disk") {
-            index.reset();
-            break;
-        }
-    }
-    if (a.size() != 2 || index.has_value() == disk.has_value()) {
+    DriveChoice choice;
+    std::string error;
+    if (!TakeDriveChoice(context.args, &choice, &error) || !context.args.empty()) {
         std::fprintf(stderr, "tarvexctl: health takes --drive I (index in the drive table) or --disk N\n");
         return kExitUsage;
     }
-    std::vector<PhysicalDriveInfo>& table = PhysicalDriveTable();
-    table.clear();
-    DriveCount = GlobalAtaCommand().UpdatePhysicalDrivesInfo(table);
-    const PhysicalDriveInfo* record = nullptr;
-    if (index && *index < static_cast<long>(table.size())) {
-        record = &table[static_cast<size_t>(*index)];
-    }
-    for (const PhysicalDriveInfo& r : table) {
-        if (disk && r.driveIndex == *disk) {
-            record = &r;
-        }
-    }
+    const PhysicalDriveInfo* record = ScanAndSelect(choice);
     if (record == nullptr) {
         std::fprintf(stderr, "tarvexctl: health: no such drive in the drive table (see tarvexctl scan)\n");
         return kExitCommandFailed;

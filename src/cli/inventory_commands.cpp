@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include "cli/cli_app.h"
+#include "cli/drive_selection.h"
 #include "cli/exit_codes.h"
 #include "device/ata_command.h"
 #include "drives/drive_table.h"
@@ -30,14 +31,6 @@ const char* InterfaceName(int32_t kind) {
     }
 }
 
-// Clears the table and scans, as the window's Refresh does.
-int Scan() {
-    std::vector<PhysicalDriveInfo>& table = PhysicalDriveTable();
-    table.clear();
-    DriveCount = GlobalAtaCommand().UpdatePhysicalDrivesInfo(table);
-    SelectedDrive = 0;
-    return DriveCount;
-}
 
 }  // namespace
 
@@ -46,7 +39,7 @@ int RunScanCommand(CommandContext& context) {
         std::fprintf(stderr, "tarvexctl: scan takes no arguments\n");
         return kExitUsage;
     }
-    Scan();
+    ScanDrives();
     const auto& table = PhysicalDriveTable();
     if (context.options.json) {
         Json doc = context.NewDocument("scan");
@@ -89,7 +82,7 @@ int RunSysinfoCommand(CommandContext& context) {
         return kExitUsage;
     }
     // The scan first, so the controllers' devices carry their drive numbers.
-    Scan();
+    ScanDrives();
     UnderlyingUtil util;
     const bool complete = util.GetSystemInfo() != 0;
     const SystemInfo& s = GlobalSystemInfo();

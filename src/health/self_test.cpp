@@ -1,6 +1,9 @@
 #include "health/self_test.h"
 
+#include <cstring>
 #include <string_view>
+
+#include <fmt/printf.h>
 
 #include "app/progress_message.h"
 #include "app/trace.h"
@@ -67,6 +70,18 @@ SelfTestStatusMeaning DecodeSelfTestStatus(uint8_t status) {
         return {false, 0, 100 - 10 * (status & 0x0F)};
     }
     return {false, 0, kReservedProgress};
+}
+
+std::string SelfTestStatusSentence(uint8_t status) {
+    const int value = status >> 4;
+    std::string format = value <= 8 ? kFinalTexts[value] : value == 15 ? kInProgressText : kReservedText;
+    format = format.substr(format.find('\t') + 1);
+    for (const char* cut : {"(%p)", "\n"}) {
+        if (const size_t at = format.find(cut); at != std::string::npos) {
+            format.erase(at, std::strlen(cut));
+        }
+    }
+    return value == 15 ? fmt::sprintf(format, status & 0x0F) : fmt::sprintf(format);
 }
 
 void TraceSelfTestStatus(uint8_t status, const void* data) {

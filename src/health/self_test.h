@@ -4,6 +4,7 @@
 // the main window and ends with a result code the Diagnostics page turns into a message.
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 namespace tarvex {
 
@@ -59,6 +60,9 @@ struct SelfTestStatusMeaning {
     int progress = 0;    // when it goes on, 0..100
 };
 SelfTestStatusMeaning DecodeSelfTestStatus(uint8_t status);
+// The status table's text for a status byte as a sentence for the user (without the number
+// and the address the trace line shows).
+std::string SelfTestStatusSentence(uint8_t status);
 // Traces the status table's text for a status byte (`data` is the thread data address the
 // "aborted by the host" text shows).
 void TraceSelfTestStatus(uint8_t status, const void* data);

@@ -238,10 +238,20 @@ TEST_F(CliTest, HealthShowsThePageFiguresAndExitsByStatus) {
 
 namespace {
 
-TEST_F(CliTest, AlertsAreStoredAndShownAsThePageShowsThem) {
+TEST_F(CliTest, AlertsCanBeChangedOnlyWhileTheServiceIsStopped) {
     CliRun fresh = Tarvexctl(State() + " --json alerts");
     ASSERT_EQ(fresh.exitCode, 0) << fresh.err;
     EXPECT_EQ(nlohmann::json::parse(fresh.out)["temperatureOver"], 70);
+    CliRun locked = Tarvexctl(State() + " alerts --temperature 75");
+    EXPECT_EQ(locked.exitCode, 3) << "the demo PC's service runs";
+    EXPECT_NE(locked.err.find("service off"), std::string::npos) << locked.err;
+
+    CliRun off = Tarvexctl(State() + " service off");
+    ASSERT_EQ(off.exitCode, 0) << off.err;
+    EXPECT_EQ(off.out,
+              "Stopping Velmora Service, all operations are not allowed in the mean time!\n"
+              "Velmora Service is stopped successfully!\n"
+              "VARNO Velmora Service: stopped\n");
     CliRun set = Tarvexctl(State() + " --json alerts --temperature 75 --life 250");
     ASSERT_EQ(set.exitCode, 0) << set.err;
     auto doc = nlohmann::json::parse(set.out);
@@ -252,6 +262,44 @@ TEST_F(CliTest, AlertsAreStoredAndShownAsThePageShowsThem) {
     EXPECT_NE(bad.err.find("error input"), std::string::npos);
     EXPECT_EQ(nlohmann::json::parse(Tarvexctl(State() + " --json alerts").out)["temperatureOver"], 75)
         << "nothing stored from the bad input";
+
+    CliRun on = Tarvexctl(State() + " --json service on");
+    ASSERT_EQ(on.exitCode, 0) << on.err;
+    EXPECT_EQ(nlohmann::json::parse(on.out)["state"], "running");
+    EXPECT_EQ(Tarvexctl(State() + " service status").out, "VARNO Velmora Service: running\n");
+}
+
+TEST_F(CliTest, ServiceStatusOfAPcWithoutTheService) {
+    const std::string profile = WriteProfile("bare.json", R"({"formatVersion": 1, "name": "bare"})");
+    CliRun r = Tarvexctl(State() + " --machine '" + profile + "' service status");
+    EXPECT_EQ(r.exitCode, 3) << r.out;
+    EXPECT_NE(r.err.find("OpenService failed w/err 0x00000424"), std::string::npos) << r.err;
+}
+
+TEST_F(CliTest, SelfTestWaitsForItsEndAndShowsTheResult) {
+    CliRun r = Tarvexctl(State() + " selftest --drive 0 short --wait", "TARVEX_SPEED=2000");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Diagnotics quick scan is done successsfully!\n") << "no bar when not on a terminal";
+
+    CliRun json = Tarvexctl(State() + " --json selftest --disk 2 extended --wait", "TARVEX_SPEED=2000");
+    EXPECT_EQ(json.exitCode, 6) << "the NVMe drive cannot run the ATA self-test";
+    auto doc = nlohmann::json::parse(json.out);
+    EXPECT_EQ(doc["result"], 104);
+    EXPECT_EQ(doc["messages"], nlohmann::json::array({"Diagnotics full scan fails!"}));
+}
+
+TEST_F(CliTest, ASelfTestStartedByOneRunIsSeenAndAbortedByTheNext) {
+    CliRun start = Tarvexctl(State() + " selftest --drive 1 extended", "TARVEX_SPEED=1000");
+    ASSERT_EQ(start.exitCode, 0) << start.err;
+    EXPECT_NE(start.out.find("Self-test routine in progress"), std::string::npos) << start.out;
+    CliRun status = Tarvexctl(State() + " --json selftest --drive 1 status");
+    ASSERT_EQ(status.exitCode, 0) << status.err;
+    EXPECT_EQ(nlohmann::json::parse(status.out)["selfTest"]["running"], true);
+    CliRun abort = Tarvexctl(State() + " selftest --drive 1 abort");
+    ASSERT_EQ(abort.exitCode, 0) << abort.err;
+    EXPECT_EQ(abort.out, "VARNO VQRB77 128GB (disk 1): The self-test routine was aborted by the host.\n");
+    EXPECT_EQ(Tarvexctl(State() + " selftest --drive 1 --wait status").exitCode, 64);
+    EXPECT_EQ(Tarvexctl(State() + " selftest --drive 9 status").exitCode, 3);
 }
 
 }  // namespace
