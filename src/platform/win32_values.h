@@ -40,6 +40,9 @@ inline constexpr uint32_t ERROR_IO_DEVICE = 1117;
 inline constexpr uint32_t ERROR_SERVICE_DOES_NOT_EXIST = 1060;
 inline constexpr uint32_t ERROR_SERVICE_NOT_ACTIVE = 1062;
 inline constexpr uint32_t ERROR_SERVICE_ALREADY_RUNNING = 1056;
+inline constexpr uint32_t ERROR_SERVICE_REQUEST_TIMEOUT = 1053;
+inline constexpr uint32_t ERROR_SERVICE_DISABLED = 1058;
+inline constexpr uint32_t ERROR_SERVICE_CANNOT_ACCEPT_CTRL = 1061;
 inline constexpr uint32_t ERROR_INVALID_WINDOW_HANDLE = 1400;
 inline constexpr uint32_t ERROR_TIMEOUT = 1460;
 
@@ -76,6 +79,11 @@ inline constexpr uint32_t REG_OPENED_EXISTING_KEY = 2;
 // Files.
 inline constexpr uint32_t GENERIC_READ = 0x80000000u;
 inline constexpr uint32_t GENERIC_WRITE = 0x40000000u;
+inline constexpr uint32_t GENERIC_EXECUTE = 0x20000000u;
+inline constexpr uint32_t GENERIC_ALL = 0x10000000u;
+inline constexpr uint32_t STANDARD_RIGHTS_READ = 0x20000;  // READ_CONTROL
+inline constexpr uint32_t STANDARD_RIGHTS_WRITE = 0x20000;
+inline constexpr uint32_t STANDARD_RIGHTS_EXECUTE = 0x20000;
 inline constexpr uint32_t FILE_READ_ATTRIBUTES = 0x0080;
 inline constexpr uint32_t FILE_SHARE_READ = 1;
 inline constexpr uint32_t FILE_SHARE_WRITE = 2;
@@ -163,7 +171,20 @@ inline constexpr uint32_t SERVICE_START_PENDING = 2;
 inline constexpr uint32_t SERVICE_STOP_PENDING = 3;
 inline constexpr uint32_t SERVICE_RUNNING = 4;
 inline constexpr uint32_t SERVICE_CONTROL_STOP = 1;
+inline constexpr uint32_t SERVICE_CONTROL_INTERROGATE = 4;
+inline constexpr uint32_t SERVICE_WIN32_OWN_PROCESS = 0x10;
+inline constexpr uint32_t SERVICE_ACCEPT_STOP = 0x01;
+inline constexpr uint32_t SC_MANAGER_CONNECT = 0x0001;
 inline constexpr uint32_t SC_MANAGER_ALL_ACCESS = 0xF003F;
+inline constexpr uint32_t SERVICE_QUERY_CONFIG = 0x0001;
+inline constexpr uint32_t SERVICE_CHANGE_CONFIG = 0x0002;
+inline constexpr uint32_t SERVICE_QUERY_STATUS = 0x0004;
+inline constexpr uint32_t SERVICE_ENUMERATE_DEPENDENTS = 0x0008;
+inline constexpr uint32_t SERVICE_START = 0x0010;
+inline constexpr uint32_t SERVICE_STOP = 0x0020;
+inline constexpr uint32_t SERVICE_PAUSE_CONTINUE = 0x0040;
+inline constexpr uint32_t SERVICE_INTERROGATE = 0x0080;
+inline constexpr uint32_t SERVICE_USER_DEFINED_CONTROL = 0x0100;
 inline constexpr uint32_t SERVICE_ALL_ACCESS = 0xF01FF;
 
 // Operating system platform and product types.

@@ -325,6 +325,9 @@ MachineProfile Parse(const json& root, MachineProfile profile) {
     if (const json* wmi = o.Raw("wmi")) {
         ParseWmiProfile(*wmi, "$.wmi", &profile.hardware);
     }
+    if (const json* services = o.Raw("services")) {
+        profile.services = ParseServiceProfiles(*services, "$.services");
+    }
     o.Finish();
     CompleteVolumes(o, &profile);
     CompleteHardwareProfile(&profile.hardware, profile.disks, "$.hardware.controllers");

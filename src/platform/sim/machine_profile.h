@@ -1,8 +1,8 @@
 #pragma once
 // The machine profile: a JSON description of one emulated PC (its OS, language, program
-// location, environment, clock, initial registry and disks). docs/machine-profile.md describes the
-// format. Loading is all or nothing: a malformed profile gives one error naming the file, the
-// JSON path and the problem.
+// location, environment, clock, initial registry, disks and services). docs/machine-profile.md
+// describes the format. Loading is all or nothing: a malformed profile gives one error naming
+// the file, the JSON path and the problem.
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/sim/devices/drive_profile.h"
+#include "platform/sim/services/service_profile.h"
 #include "platform/sim/volumes/volume_profile.h"
 #include "platform/sim/wmi/hardware_profile.h"
 
@@ -62,6 +63,7 @@ struct MachineProfile {
     // and the current directory.
     std::vector<VolumeProfile> volumes;
     HardwareProfile hardware;  // controllers, memory, board, BIOS, processors, WMI faults
+    std::vector<ServiceProfile> services;  // the services the service control manager knows
 };
 
 // The system drive's letter ("SystemDrive" of the profile's environment, C by default).

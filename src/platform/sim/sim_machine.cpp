@@ -120,6 +120,12 @@ std::unique_ptr<SimMachine> SimMachine::Create(const MachineProfile& profile, co
     m->wmi_ = std::make_unique<SimWmi>(m->profile_, *m->volumes_,
                                        m->system_->GetEnvironmentVariable(u"COMPUTERNAME").value_or(u"TARVEX-PC"));
 
+    // The services, with their state in <state>/services.json.
+    m->services_ = SimServices::Open(m->profile_.services, *m->clock_, m->stateDir_ / "services.json", error);
+    if (!m->services_) {
+        return nullptr;
+    }
+
     m->windows_ = std::make_unique<SimWindows>();
     m->dialogs_ = std::make_unique<SimDialogs>();
 
@@ -133,6 +139,7 @@ std::unique_ptr<SimMachine> SimMachine::Create(const MachineProfile& profile, co
     m->platform_.volumes = m->volumes_.get();
     m->platform_.wmi = m->wmi_.get();
     m->platform_.fileVersions = m->fileVersions_.get();
+    m->platform_.services = m->services_.get();
     return m;
 }
 

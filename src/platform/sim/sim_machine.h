@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 #include "platform/sim/devices/storage_stack.h"
 #include "platform/sim/machine_profile.h"
+#include "platform/sim/services/sim_services.h"
 #include "platform/sim/sim_clock.h"
 #include "platform/sim/sim_dialogs.h"
 #include "platform/sim/sim_files.h"
@@ -70,6 +71,8 @@ public:
     SimVolumes& Volumes() { return *volumes_; }
     SimWmi& Wmi() { return *wmi_; }
     SimFileVersions& FileVersions() { return *fileVersions_; }
+    // The service control manager (service states, call log).
+    SimServices& Services() { return *services_; }
 
 private:
     SimMachine() = default;
@@ -87,6 +90,7 @@ private:
     std::unique_ptr<SimVolumes> volumes_;
     std::unique_ptr<SimWmi> wmi_;
     std::unique_ptr<SimFileVersions> fileVersions_;
+    std::unique_ptr<SimServices> services_;
     platform::Platform platform_;
 };
 
