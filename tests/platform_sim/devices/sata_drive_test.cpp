@@ -1,5 +1,6 @@
 // The emulated SATA SSD: IDENTIFY and SMART layouts, self-tests on the clock, security,
-// TRIM, firmware download, vendor statistics and the state that survives a restart.
+// TRIM, firmware download, vendor statistics and the state that survives a restart and a
+// power cycle.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -229,24 +230,48 @@ TEST(SataDrive, SecurityStateMachine) {
     EXPECT_FALSE(NoData(kDrive0, Regs(0xF5)).Aborted());
 }
 
-TEST(SataDrive, PasswordSurvivesARestartAsALockedDrive) {
+TEST(SataDrive, PasswordLocksTheDriveAtAPowerCycleNotAtARestart) {
     TempDir dir;
-    json d = SataDiskJson(0);
-    {
-        TestMachine m(ProfileWithDisks(json::array({d})), dir.Path());
-        ASSERT_FALSE(DataOut(kDrive0, Regs(0xF1), PasswordBlock("QWERT")).Aborted());
-    }
-    TestMachine m(ProfileWithDisks(json::array({d})), dir.Path());
-    EXPECT_EQ(Word(DataIn(kDrive0, Regs(0xEC)).data, 128), 0x0027) << "enabled and locked after power-on";
+    const json profile = ProfileWithDisks(json::array({SataDiskJson(0)}));
+    const auto w128 = [] { return Word(DataIn(kDrive0, Regs(0xEC)).data, 128); };
     std::vector<uint8_t> ranges(512, 0);
     ranges[0] = 1;
     ranges[6] = 1;
-    EXPECT_TRUE(SendAta(kDrive0, Regs(0x06, 1, 1), 0x1C, 512, ranges).Aborted()) << "locked refuses media access";
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_TRUE(DataOut(kDrive0, Regs(0xF2), PasswordBlock("bad")).Aborted());
+    const auto trimRefused = [&] { return SendAta(kDrive0, Regs(0x06, 1, 1), 0x1C, 512, ranges).Aborted(); };
+    {
+        TestMachine m(profile, dir.Path());
+        ASSERT_FALSE(DataOut(kDrive0, Regs(0xF1), PasswordBlock("QWERT")).Aborted());
     }
-    EXPECT_EQ(Word(DataIn(kDrive0, Regs(0xEC)).data, 128) & 0x0010, 0x0010) << "attempt counter expired";
-    EXPECT_TRUE(DataOut(kDrive0, Regs(0xF2), PasswordBlock("QWERT")).Aborted()) << "even the right one now";
+    {
+        TestMachine m(profile, dir.Path());
+        EXPECT_EQ(w128(), 0x0023) << "a new run of the program is no power-on: enabled, not locked";
+        EXPECT_FALSE(trimRefused());
+        ASSERT_TRUE(m->Devices().PowerCycle());
+        EXPECT_EQ(w128(), 0x0027) << "enabled and locked after the power cycle";
+        EXPECT_TRUE(trimRefused()) << "locked refuses media access";
+        for (int i = 0; i < 5; ++i) {
+            EXPECT_TRUE(DataOut(kDrive0, Regs(0xF2), PasswordBlock("bad")).Aborted());
+        }
+        EXPECT_EQ(w128() & 0x0010, 0x0010) << "attempt counter expired";
+        EXPECT_TRUE(DataOut(kDrive0, Regs(0xF2), PasswordBlock("QWERT")).Aborted()) << "even the right one now";
+    }
+    {
+        TestMachine m(profile, dir.Path());
+        EXPECT_EQ(w128(), 0x0037) << "still locked, counter still expired in the next run";
+        EXPECT_TRUE(DataOut(kDrive0, Regs(0xF2), PasswordBlock("QWERT")).Aborted())
+            << "running the program again gives no new attempts";
+        ASSERT_TRUE(m->Devices().PowerCycle());
+        EXPECT_EQ(w128(), 0x0027) << "the power cycle resets the counter";
+        ASSERT_FALSE(DataOut(kDrive0, Regs(0xF2), PasswordBlock("QWERT")).Aborted());
+        EXPECT_EQ(w128(), 0x0023);
+    }
+    {
+        TestMachine m(profile, dir.Path());
+        EXPECT_EQ(w128(), 0x0023) << "unlocked stays unlocked in the next run";
+        EXPECT_FALSE(trimRefused());
+        ASSERT_TRUE(m->Devices().PowerCycle());
+        EXPECT_EQ(w128(), 0x0027) << "and locks again at the next power cycle";
+    }
 }
 
 TEST(SataDrive, TrimValidatesEveryRangeAndRecordsWhatItTrimmed) {
@@ -385,6 +410,7 @@ TEST(SataDrive, StatePersistsAcrossARestartAndAFreshDirectoryStartsAfresh) {
     json d = SataDiskJson(0);
     d["sata"] = {{"selfTest", {{"shortSeconds", 60}}}};
     const json profile = ProfileWithDisks(json::array({d}));
+    const auto readLog = [] { return DataIn(kDrive0, Regs(0xB0, 0xD5, 1, 0x06, 0x4F, 0xC2, 0x40)).data; };
     {
         TestMachine m(profile, dir.Path());
         ASSERT_TRUE(Download(sim::MakeFirmwareImage("VARNO TL30A 256GB", "2.00", std::vector<uint8_t>(1000, 1))));
@@ -395,22 +421,43 @@ TEST(SataDrive, StatePersistsAcrossARestartAndAFreshDirectoryStartsAfresh) {
         ASSERT_FALSE(NoData(kDrive0, SmartRegs(0xD4, 1, 1)).Aborted());
         m->Clock().Sleep(61000);
         ASSERT_EQ(SelfTestStatus(), 0x00);
-        ASSERT_FALSE(NoData(kDrive0, SmartRegs(0xD4, 1, 1)).Aborted());  // still running at power-off
         m->Clock().Advance(3600 * 1000);
+        ASSERT_FALSE(NoData(kDrive0, SmartRegs(0xD4, 1, 1)).Aborted());  // still running when the program ends
+        m->Clock().Sleep(20000);
+        ASSERT_EQ(SelfTestStatus(), 0xF7);
     }
     {
         TestMachine m(profile, dir.Path());
         EXPECT_EQ(Revision(), "2.00    ");
         EXPECT_EQ(m->Devices().Sata(0)->State().trim.sectors, 16u);
-        EXPECT_EQ(SelfTestStatus(), 0x20) << "the test running at power-off was interrupted";
-        AtaReply log = DataIn(kDrive0, Regs(0xB0, 0xD5, 1, 0x06, 0x4F, 0xC2, 0x40));
-        EXPECT_EQ(log.data[508], 2);
-        EXPECT_EQ(log.data[27], 0x20);
-        EXPECT_EQ(log.data[28], 1) << "power-on hours carry over";
+        EXPECT_EQ(m->Devices().Sata(0)->State().powerOns, 1u) << "a new run is no power-on";
+        EXPECT_EQ(SelfTestStatus(), 0xF7) << "the test goes on where the last run left it";
+        m->Clock().Sleep(40000);
+        EXPECT_EQ(SelfTestStatus(), 0x00) << "and completes in time";
+        std::vector<uint8_t> log = readLog();
+        EXPECT_EQ(log[508], 2);
+        EXPECT_EQ(log[27], 0x00);
+        EXPECT_EQ(log[28], 1) << "power-on hours carry over";
+
+        // A power cycle interrupts a running test, but one that had ended by then is complete.
+        ASSERT_FALSE(NoData(kDrive0, SmartRegs(0xD4, 1, 1)).Aborted());
+        m->Clock().Sleep(61000);
+        ASSERT_TRUE(m->Devices().PowerCycle());
+        EXPECT_EQ(SelfTestStatus(), 0x00) << "ended before the power went";
+        ASSERT_FALSE(NoData(kDrive0, SmartRegs(0xD4, 1, 1)).Aborted());
+        m->Clock().Sleep(10000);
+        ASSERT_TRUE(m->Devices().PowerCycle());
+        EXPECT_EQ(SelfTestStatus(), 0x20) << "the test running at the power cycle was interrupted";
+        log = readLog();
+        EXPECT_EQ(log[508], 4);
+        EXPECT_EQ(log[3 + 24 * 2], 0x00);
+        EXPECT_EQ(log[3 + 24 * 3], 0x20);
+        EXPECT_EQ(m->Devices().Sata(0)->State().powerOns, 3u);
     }
     TestMachine fresh(profile);
     EXPECT_EQ(Revision(), "1.08    ");
     EXPECT_EQ(fresh->Devices().Sata(0)->State().trim.sectors, 0u);
+    EXPECT_EQ(fresh->Devices().Sata(0)->State().powerOns, 1u) << "a new drive powers on once";
 }
 
 TEST(SataDrive, DamagedStateFileStopsTheMachineWithANamedError) {

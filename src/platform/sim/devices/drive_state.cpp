@@ -1,5 +1,6 @@
 #include "platform/sim/devices/drive_state.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -40,6 +41,9 @@ json ToJson(const DriveState& s) {
     j["version"] = kStateVersion;
     j["firmware"] = s.firmware;
     j["security"] = {{"enabled", s.securityEnabled},
+                     {"locked", s.locked},
+                     {"frozen", s.frozen},
+                     {"unlockAttemptsLeft", s.unlockAttemptsLeft},
                      {"userPassword", Hex(s.userPassword)},
                      {"masterPassword", Hex(s.masterPassword)},
                      {"maximumLevel", s.maximumLevel},
@@ -71,6 +75,9 @@ json ToJson(const DriveState& s) {
     j["vendorStatistics"] = {{"counters", counters}, {"lastMinute", s.vendorLastMinute}};
     j["powerOnMs"] = s.powerOnMs;
     j["powerOns"] = s.powerOns;
+    if (s.savedAtUnixMs) {
+        j["savedAtUnixMs"] = *s.savedAtUnixMs;
+    }
     return j;
 }
 
@@ -82,6 +89,12 @@ DriveState FromJson(const json& j) {
     s.firmware = j.at("firmware").get<std::string>();
     const json& sec = j.at("security");
     s.securityEnabled = sec.at("enabled").get<bool>();
+    // Files from before drives stayed powered between runs lack these; such a state comes up
+    // with a power-on, which sets them.
+    s.locked = sec.value("locked", false);
+    s.frozen = sec.value("frozen", false);
+    const int attempts = sec.value("unlockAttemptsLeft", int{kUnlockAttempts});
+    s.unlockAttemptsLeft = static_cast<uint8_t>(std::clamp(attempts, 0, int{kUnlockAttempts}));
     s.userPassword = FromHex(sec.at("userPassword").get<std::string>());
     s.masterPassword = FromHex(sec.at("masterPassword").get<std::string>());
     s.maximumLevel = sec.at("maximumLevel").get<bool>();
@@ -114,6 +127,9 @@ DriveState FromJson(const json& j) {
     s.vendorLastMinute = j.at("vendorStatistics").at("lastMinute").get<uint64_t>();
     s.powerOnMs = j.at("powerOnMs").get<uint64_t>();
     s.powerOns = j.at("powerOns").get<uint64_t>();
+    if (const auto it = j.find("savedAtUnixMs"); it != j.end()) {
+        s.savedAtUnixMs = it->get<int64_t>();
+    }
     return s;
 }
 

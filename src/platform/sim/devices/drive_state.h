@@ -1,8 +1,11 @@
 #pragma once
 // What a drive changes about itself, kept per disk in <state>/disks/disk<N>.json: the
 // firmware revision, the security state and passwords, what was trimmed or erased, the
-// self-test log, the vendor statistics counters and the power-on time. A missing file means
-// a drive fresh from its profile; each save replaces the file whole (write, then rename).
+// self-test log, the vendor statistics counters and the power-on time. The emulated PC stays
+// on between runs of the program, so the file also holds what lasts only until the drive is
+// powered off (locked, frozen, the unlock attempts left) and the host time of the save. A
+// missing file means a drive fresh from its profile; each save replaces the file whole
+// (write, then rename).
 #include <array>
 #include <cstdint>
 #include <filesystem>
@@ -32,10 +35,19 @@ struct TrimSummary {
     static constexpr size_t kMaxIntervals = 1024;
 };
 
+// UNLOCK and ERASE UNIT with a wrong password that a drive takes before it refuses them
+// until the next power-on.
+inline constexpr uint8_t kUnlockAttempts = 5;
+
 struct DriveState {
     std::string firmware;
     // ATA security.
     bool securityEnabled = false;
+    // Until the next power-on: locked (a password is set and no UNLOCK came yet), frozen
+    // (FREEZE LOCK, or the BIOS at power-on), and the wrong passwords still allowed.
+    bool locked = false;
+    bool frozen = false;
+    uint8_t unlockAttemptsLeft = kUnlockAttempts;
     std::array<uint8_t, 32> userPassword{};
     std::array<uint8_t, 32> masterPassword{};
     bool maximumLevel = false;
@@ -56,6 +68,10 @@ struct DriveState {
     // Power-on time in milliseconds, over every run of the machine.
     uint64_t powerOnMs = 0;
     uint64_t powerOns = 0;
+    // Host wall time (Unix milliseconds) of the last save; the time from there to the next
+    // run counts as powered. Absent in a fresh state and in files written before drives
+    // stayed powered between runs.
+    std::optional<int64_t> savedAtUnixMs;
 };
 
 // The state of a drive that was never used: everything from the profile.

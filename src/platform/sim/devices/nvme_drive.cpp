@@ -47,12 +47,8 @@ void PutText(std::array<uint8_t, N>& a, size_t off, size_t width, std::string_vi
 
 }  // namespace
 
-NvmeDrive::NvmeDrive(const DiskProfile& profile, DriveState state, platform::Clock& clock,
-                     std::filesystem::path stateFile)
-    : SimDisk(profile, std::move(state), clock, std::move(stateFile)) {
-    ++state_.powerOns;
-    Changed();
-}
+NvmeDrive::NvmeDrive(const DiskProfile& profile, DriveState state, SimClock& clock, std::filesystem::path stateFile)
+    : SimDisk(profile, std::move(state), clock, std::move(stateFile)) {}
 
 std::array<uint8_t, 4096> NvmeDrive::IdentifyController() const {
     const NvmeProfile& n = profile_.nvme;

@@ -11,8 +11,7 @@ namespace tarvex::sim {
 
 class NvmeDrive : public SimDisk {
 public:
-    NvmeDrive(const DiskProfile& profile, DriveState state, platform::Clock& clock,
-              std::filesystem::path stateFile);
+    NvmeDrive(const DiskProfile& profile, DriveState state, SimClock& clock, std::filesystem::path stateFile);
 
     bool AcceptsNvme() const override { return profile_.nvme.miniport; }
     void ExecuteNvme(NvmeExchange& x) override;

@@ -50,11 +50,13 @@ void SealChecksum(Page& page) {
     page[511] = static_cast<uint8_t>(0x100 - sum);
 }
 
-SataDrive::SataDrive(const DiskProfile& profile, DriveState state, platform::Clock& clock,
-                     std::filesystem::path stateFile)
-    : SimDisk(profile, std::move(state), clock, std::move(stateFile)) {
-    // Power-on: whatever ran when the power went away did not finish.
-    ++state_.powerOns;
+SataDrive::SataDrive(const DiskProfile& profile, DriveState state, SimClock& clock, std::filesystem::path stateFile)
+    : SimDisk(profile, std::move(state), clock, std::move(stateFile)) {}
+
+void SataDrive::PowerOn() {
+    // What ended before the power went away ended as it would have.
+    Advance();
+    SimDisk::PowerOn();
     if (state_.runningSelfTest != 0) {
         EndSelfTest(0x20, 0);  // interrupted by the host with a hard or soft reset
     }
@@ -62,9 +64,24 @@ SataDrive::SataDrive(const DiskProfile& profile, DriveState state, platform::Clo
         // An erase cut short leaves the password in place, so the drive comes up locked.
         state_.eraseEndMs = 0;
     }
-    locked_ = state_.securityEnabled;
-    frozen_ = profile_.sata.security.supported && profile_.sata.security.frozen && !locked_;
-    Changed();
+    state_.locked = state_.securityEnabled;
+    state_.frozen = profile_.sata.security.supported && profile_.sata.security.frozen && !state_.locked;
+    state_.unlockAttemptsLeft = kUnlockAttempts;
+    // Nothing held in the drive's memory survives: a half-sent firmware image, a pending
+    // erase prepare, the vendor mode, SCT and write-cache settings and a waiting data table.
+    erasePrepared_ = false;
+    image_.clear();
+    nextBlock_ = 0;
+    vendorMode_ = false;
+    vendorTableSelected_ = false;
+    sctAction_ = 0;
+    sctFunction_ = 0;
+    sctStatus_ = 0;
+    sctTablePending_ = false;
+    sctReadTimer_ = 0;
+    sctWriteTimer_ = 0;
+    writeCache_ = true;
+    temperatureInterval_ = 1;
 }
 
 void SataDrive::Complete(AtaExchange& x) {
@@ -123,7 +140,7 @@ void SataDrive::ExecuteAta(AtaExchange& x) {
     // A locked drive refuses media access.
     const bool mediaAccess = cmd == kCmdDataSetManagement || cmd == kCmdDownloadMicrocode ||
                              cmd == platform::kVendorTableRequestCommand || cmd == platform::kVendorTableReadCommand;
-    if (locked_ && mediaAccess) {
+    if (state_.locked && mediaAccess) {
         Abort(x);
         return;
     }

@@ -15,10 +15,15 @@ using Page = std::array<uint8_t, 512>;
 
 class SataDrive : public SimDisk {
 public:
-    SataDrive(const DiskProfile& profile, DriveState state, platform::Clock& clock,
-              std::filesystem::path stateFile);
+    SataDrive(const DiskProfile& profile, DriveState state, SimClock& clock, std::filesystem::path stateFile);
 
     bool AcceptsAta() const override { return true; }
+    // What the clock had finished by then is finished; what still ran when the power went
+    // away did not finish: a self-test is logged as interrupted, an erase cut short leaves its
+    // password (so the drive comes up locked). A drive with a password comes up locked, one
+    // whose BIOS freezes it frozen; the unlock attempts and what the drive held in memory only
+    // (firmware pieces, ERASE PREPARE, vendor mode, SCT and write-cache settings) start afresh.
+    void PowerOn() override;
     void ExecuteAta(AtaExchange& x) override;
 
     // The pages as the drive would return them now (tests and tools).
@@ -28,8 +33,8 @@ public:
     Page SelfTestLogPage();
 
     // The ATA security states.
-    [[nodiscard]] bool Locked() const { return locked_; }
-    [[nodiscard]] bool Frozen() const { return frozen_; }
+    [[nodiscard]] bool Locked() const { return state_.locked; }
+    [[nodiscard]] bool Frozen() const { return state_.frozen; }
 
 private:
     // Completion of the command in `x`.
@@ -79,11 +84,9 @@ private:
 
     [[nodiscard]] int Temperature() const;
 
-    // Security: the power-on state, and whether ERASE PREPARE came just before.
-    bool locked_ = false;
-    bool frozen_ = false;
+    // Security: whether ERASE PREPARE came just before (locked, frozen and the attempts left
+    // are in the state).
     bool erasePrepared_ = false;
-    int unlockAttemptsLeft_ = 5;
     // DOWNLOAD MICROCODE: the image assembled so far and the block offset expected next.
     std::vector<uint8_t> image_;
     uint32_t nextBlock_ = 0;

@@ -33,9 +33,9 @@ uint16_t SataDrive::SecurityWord() {
     }
     uint16_t w = 0x0001;
     w |= state_.securityEnabled ? 0x0002 : 0;
-    w |= locked_ ? 0x0004 : 0;
-    w |= frozen_ ? 0x0008 : 0;
-    w |= unlockAttemptsLeft_ <= 0 ? 0x0010 : 0;
+    w |= state_.locked ? 0x0004 : 0;
+    w |= state_.frozen ? 0x0008 : 0;
+    w |= state_.unlockAttemptsLeft == 0 ? 0x0010 : 0;
     w |= sec.enhancedErase ? 0x0020 : 0;
     w |= state_.securityEnabled && state_.maximumLevel ? 0x0100 : 0;
     return w;

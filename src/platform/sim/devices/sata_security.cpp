@@ -4,7 +4,9 @@
 //   disabled/enabled --FREEZE LOCK or the BIOS at power-on--> frozen (SEC2/SEC6)
 //   any unfrozen state --ERASE PREPARE, then at once ERASE UNIT--> erasing --time--> disabled
 // Frozen refuses SET PASSWORD, UNLOCK, ERASE PREPARE, ERASE UNIT and DISABLE PASSWORD; five
-// wrong passwords refuse UNLOCK and ERASE UNIT until the next power cycle.
+// wrong passwords refuse UNLOCK and ERASE UNIT until the next power cycle. Locked, frozen and
+// the attempts left are kept in the drive's state: they last until the power goes, not until
+// the program ends.
 #include <algorithm>
 
 #include "platform/sim/devices/sata_drive.h"
@@ -50,7 +52,7 @@ void SataDrive::Security(AtaExchange& x) {
         return;
     }
     const bool takesData = cmd == kSetPassword || cmd == kUnlock || cmd == kEraseUnit || cmd == kDisablePassword;
-    if (frozen_ && cmd != kFreezeLock) {
+    if (state_.frozen && cmd != kFreezeLock) {
         Abort(x);
         return;
     }
@@ -58,15 +60,18 @@ void SataDrive::Security(AtaExchange& x) {
         return;
     }
     const std::span<const uint8_t> block = takesData ? std::span<const uint8_t>(x.data.first(512)) : std::span<const uint8_t>();
-    const bool expired = unlockAttemptsLeft_ <= 0;
+    const bool expired = state_.unlockAttemptsLeft == 0;
     auto wrongPassword = [&] {
-        unlockAttemptsLeft_ = std::max(unlockAttemptsLeft_ - 1, 0);
+        if (state_.unlockAttemptsLeft > 0) {
+            --state_.unlockAttemptsLeft;
+            Changed();
+        }
         Abort(x);
     };
 
     switch (cmd) {
         case kSetPassword:
-            if (locked_) {
+            if (state_.locked) {
                 Abort(x);
                 return;
             }
@@ -89,7 +94,8 @@ void SataDrive::Security(AtaExchange& x) {
                 wrongPassword();
                 return;
             }
-            locked_ = false;
+            state_.locked = false;
+            Changed();
             break;
         case kErasePrepare:
             erasePrepared_ = true;
@@ -113,14 +119,15 @@ void SataDrive::Security(AtaExchange& x) {
             break;
         }
         case kFreezeLock:
-            if (locked_) {
+            if (state_.locked) {
                 Abort(x);
                 return;
             }
-            frozen_ = true;
+            state_.frozen = true;
+            Changed();
             break;
         case kDisablePassword:
-            if (locked_ || !state_.securityEnabled) {
+            if (state_.locked || !state_.securityEnabled) {
                 Abort(x);
                 return;
             }
@@ -150,7 +157,7 @@ void SataDrive::AdvanceErase() {
     state_.hasUserData = false;
     state_.trim.intervals.clear();
     ++state_.erasesDone;
-    locked_ = false;
+    state_.locked = false;
     Changed();
 }
 

@@ -1,13 +1,33 @@
 #include "platform/sim/devices/sim_disk.h"
 
 #include <algorithm>
+#include <chrono>
+#include <limits>
 
 namespace tarvex::sim {
 
-SimDisk::SimDisk(const DiskProfile& profile, DriveState state, platform::Clock& clock,
-                 std::filesystem::path stateFile)
+uint64_t PoweredGapMs(std::optional<int64_t> savedAtUnixMs, int64_t nowUnixMs, const SimClock& clock) {
+    if (!savedAtUnixMs || clock.GetKind() == SimClock::Kind::Virtual || *savedAtUnixMs >= nowUnixMs) {
+        return 0;
+    }
+    // In floating point: a damaged or far-off save time must not overflow the subtraction or
+    // the scaling.
+    const double gap = (static_cast<double>(nowUnixMs) - static_cast<double>(*savedAtUnixMs)) * clock.Speed();
+    constexpr double kMax = static_cast<double>(std::numeric_limits<uint64_t>::max() / 4);
+    return static_cast<uint64_t>(std::min(gap, kMax));
+}
+
+int64_t HostUnixMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+SimDisk::SimDisk(const DiskProfile& profile, DriveState state, SimClock& clock, std::filesystem::path stateFile)
     : profile_(profile), state_(std::move(state)), clock_(clock), stateFile_(std::move(stateFile)),
-      baseMs_(state_.powerOnMs), tickAtStart_(clock.GetTickCount64()) {}
+      tickAtStart_(clock.GetTickCount64()) {
+    const uint64_t gap = PoweredGapMs(state_.savedAtUnixMs, HostUnixMs(), clock);
+    baseMs_ = state_.powerOnMs + std::min(gap, std::numeric_limits<uint64_t>::max() - state_.powerOnMs);
+}
 
 SimDisk::~SimDisk() { Save(); }
 
@@ -49,8 +69,11 @@ void SimDisk::ReadSectors(uint64_t offset, std::span<uint8_t> out) {
     }
 }
 
+void SimDisk::PowerOn() { ++state_.powerOns; }
+
 bool SimDisk::Save(std::string* error) {
     state_.powerOnMs = NowMs();
+    state_.savedAtUnixMs = HostUnixMs();
     std::string ignored;
     return SaveDriveState(stateFile_, state_, error != nullptr ? error : &ignored);
 }

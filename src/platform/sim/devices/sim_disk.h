@@ -2,6 +2,10 @@
 // One emulated disk as the storage stack sees it: the ATA commands a pass-through request
 // carries reach it as an AtaExchange, NVMe admin commands of the miniport interface as an
 // NvmeExchange. Every disk keeps its changes in its state file.
+//
+// The emulated PC stays on between runs of the program: a new process that builds the machine
+// finds its drives as the last one left them, powered all along. A drive powers on only when
+// its state is made for the first time and when the machine is power-cycled (PowerOn).
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
@@ -12,6 +16,7 @@
 #include "platform/clock.h"
 #include "platform/sim/devices/drive_profile.h"
 #include "platform/sim/devices/drive_state.h"
+#include "platform/sim/sim_clock.h"
 
 namespace tarvex::sim {
 
@@ -34,10 +39,19 @@ struct NvmeExchange {
     uint16_t status = 0;  // NVMe status field (status code type << 8 | status code); 0 success
 };
 
+// The powered milliseconds that the host wall time from a save at `savedAtUnixMs` to
+// `nowUnixMs` is worth on `clock`: the gap times the clock's speed (1 on the real clock), none
+// on the virtual clock (tests stay deterministic), none when the save time is unknown or lies
+// ahead (the host clock went back).
+uint64_t PoweredGapMs(std::optional<int64_t> savedAtUnixMs, int64_t nowUnixMs, const SimClock& clock);
+// The host's wall time in Unix milliseconds.
+int64_t HostUnixMs();
+
 class SimDisk {
 public:
-    SimDisk(const DiskProfile& profile, DriveState state, platform::Clock& clock,
-            std::filesystem::path stateFile);
+    // A state that was saved before carries on from there: the time since that save is added
+    // to the drive's powered time, so whatever ran in the background has gone on meanwhile.
+    SimDisk(const DiskProfile& profile, DriveState state, SimClock& clock, std::filesystem::path stateFile);
     virtual ~SimDisk();
     SimDisk(const SimDisk&) = delete;
     SimDisk& operator=(const SimDisk&) = delete;
@@ -58,6 +72,10 @@ public:
 
     // Writes the state file now (also done after every change and when the disk goes away).
     bool Save(std::string* error = nullptr);
+
+    // The drive is switched on: counts the power-on and applies what a drive does at power-on
+    // (each kind adds its own). The caller saves.
+    virtual void PowerOn();
 
 protected:
     // Milliseconds this drive has been powered, over every run.

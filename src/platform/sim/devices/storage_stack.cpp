@@ -121,7 +121,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<SimDevices> SimDevices::Create(const std::vector<DiskProfile>& disks, platform::Clock& clock,
+std::unique_ptr<SimDevices> SimDevices::Create(const std::vector<DiskProfile>& disks, SimClock& clock,
                                                const fs::path& stateDir, std::string* error) {
     std::unique_ptr<SimDevices> d(new SimDevices());
     for (const DiskProfile& p : disks) {
@@ -132,12 +132,18 @@ std::unique_ptr<SimDevices> SimDevices::Create(const std::vector<DiskProfile>& d
             *error = loadError;
             return nullptr;
         }
+        // A new drive is switched on for the first time. A state saved before the machine
+        // stayed powered between runs (no save time) was meant to come up with a power-on.
+        const bool powerOn = !state || !state->savedAtUnixMs;
         DriveState s = state ? std::move(*state) : InitialDriveState(p);
         Slot slot{&p, nullptr, std::vector<uint32_t>(p.faults.size(), 0)};
         switch (p.kind) {
             case DiskKind::Sata: slot.disk = std::make_unique<SataDrive>(p, std::move(s), clock, file); break;
             case DiskKind::Nvme: slot.disk = std::make_unique<NvmeDrive>(p, std::move(s), clock, file); break;
             case DiskKind::Usb: slot.disk = std::make_unique<SimDisk>(p, std::move(s), clock, file); break;
+        }
+        if (powerOn) {
+            slot.disk->PowerOn();
         }
         std::string saveError;
         if (!slot.disk->Save(&saveError)) {
@@ -274,6 +280,22 @@ bool SimDevices::SaveAll(std::string* error) {
     bool ok = true;
     for (Slot& s : slots_) {
         ok = s.disk->Save(error) && ok;
+    }
+    return ok;
+}
+
+bool SimDevices::PowerCycle(std::string* error) {
+    std::lock_guard lock(mutex_);
+    bool ok = true;
+    for (Slot& s : slots_) {
+        s.disk->PowerOn();
+        std::string saveError;
+        if (!s.disk->Save(&saveError)) {
+            if (ok && error != nullptr) {
+                *error = saveError;
+            }
+            ok = false;
+        }
     }
     return ok;
 }

@@ -39,9 +39,11 @@ struct DeviceRequest {
 
 class SimDevices : public platform::Devices {
 public:
-    // Builds the disks of `disks`, each with its state from <stateDir>/disk<N>.json. Null with
-    // `error` set when a state file is damaged. The profiles must outlive the object.
-    static std::unique_ptr<SimDevices> Create(const std::vector<DiskProfile>& disks, platform::Clock& clock,
+    // Builds the disks of `disks`, each with its state from <stateDir>/disk<N>.json. A drive
+    // without a state file is new and powers on; one with a file carries on where the last run
+    // left it, powered meanwhile (see SimDisk). Null with `error` set when a state file is
+    // damaged. The profiles must outlive the object.
+    static std::unique_ptr<SimDevices> Create(const std::vector<DiskProfile>& disks, SimClock& clock,
                                               const std::filesystem::path& stateDir, std::string* error);
     ~SimDevices() override;
 
@@ -62,6 +64,9 @@ public:
     NvmeDrive* Nvme(uint32_t number);
     // Writes every drive's state file.
     bool SaveAll(std::string* error);
+    // Switches the machine off and on: every drive powers on (PowerOn) and is saved. False with
+    // `error` set when a state file cannot be written (the drives have powered on all the same).
+    bool PowerCycle(std::string* error = nullptr);
 
     // Called by the open handles (storage_ioctl.cpp).
     struct Target {
