@@ -16,8 +16,8 @@ namespace tarvex {
 
 namespace {
 
-constexpr uint32_t kScManagerConnect = 0x0001;
-constexpr uint32_t kServiceQueryStatus = 0x0004;
+constexpr uint32_t kScManagerConnect = win::SC_MANAGER_CONNECT;
+constexpr uint32_t kServiceQueryStatus = win::SERVICE_QUERY_STATUS;
 constexpr uint32_t kErrorCallNotImplemented = 120;
 
 // OpenSCManagerW and OpenServiceW, printing the failure of either on the console.

@@ -270,7 +270,9 @@ TEST_F(CliTest, AlertsCanBeChangedOnlyWhileTheServiceIsStopped) {
 }
 
 TEST_F(CliTest, ServiceStatusOfAPcWithoutTheService) {
-    const std::string profile = WriteProfile("bare.json", R"({"formatVersion": 1, "name": "bare"})");
+    const std::string profile = WriteProfile("bare.json", R"({"formatVersion": 1,
+        "os": {"major": 6, "minor": 1, "build": 7601, "servicePack": "Service Pack 1"}, "uiLanguage": 1033,
+        "program": {"path": "C:\\T\\Tarvex.exe"}})");
     CliRun r = Tarvexctl(State() + " --machine '" + profile + "' service status");
     EXPECT_EQ(r.exitCode, 3) << r.out;
     EXPECT_NE(r.err.find("OpenService failed w/err 0x00000424"), std::string::npos) << r.err;

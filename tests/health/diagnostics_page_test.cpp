@@ -11,6 +11,7 @@
 #include "drives/drive_table.h"
 #include "health/diagnostics_page.h"
 #include "platform/sim/embedded_profiles.h"
+#include "platform/win32_values.h"
 #include "support/test_machine.h"
 
 namespace tarvex {
@@ -190,6 +191,74 @@ TEST_F(DiagnosticsPageTest, ApplyStoresOnlyNumbers) {
     EXPECT_EQ(page_->LifeText(), u"100");
     EXPECT_EQ(ata.ReadLifeAlert(), 100) << "rewritten when loaded";
     EXPECT_EQ(page_->TemperatureText(), u"0");
+}
+
+nlohmann::json WithService(const char* state) {
+    nlohmann::json profile = DemoProfile();
+    profile["services"] = nlohmann::json::array(
+        {{{"name", "VARNO Velmora Service"}, {"startType", std::string(state) == "running" ? "auto" : "demand"},
+          {"state", state}}});
+    return profile;
+}
+
+platform::ServiceStatus ServiceState() {
+    platform::ServiceStatus status;
+    EXPECT_TRUE(GlobalAtaCommand().QueryServiceState(u"VARNO Velmora Service", &status));
+    return status;
+}
+
+TEST_F(DiagnosticsPageTest, TheServiceBoxMirrorsTheServiceAndLocksTheThresholds) {
+    Open(WithService("running"));
+    EXPECT_TRUE(page_->ServiceTicked());
+    EXPECT_FALSE(page_->AlertControlsEnabled());
+
+    // Unticking stops the service in the background: START and END of kind 3.
+    page_->ServiceBoxClicked(false);
+    EXPECT_FALSE(page_->ServiceTicked());
+    EXPECT_TRUE(page_->AlertControlsEnabled());
+    Finish();
+    EXPECT_EQ(Messages(), (std::vector<std::u16string>{String(340), String(341)}));
+    EXPECT_EQ(ServiceState().currentState, win::SERVICE_STOPPED);
+    EXPECT_TRUE(Idle());
+    page_->LoadAlertSettings();
+    EXPECT_FALSE(page_->ServiceTicked());
+
+    // Ticking turns it on at once, without a background operation.
+    page_->ServiceBoxClicked(true);
+    EXPECT_TRUE(page_->ServiceTicked());
+    EXPECT_FALSE(page_->AlertControlsEnabled());
+    EXPECT_EQ(ServiceState().currentState, win::SERVICE_RUNNING);
+    EXPECT_EQ(Messages().size(), 2u);
+}
+
+TEST_F(DiagnosticsPageTest, AClickWhileAScanRunsIsRefusedButTheServiceIsStoppedAlready) {
+    Open(WithService("running"));
+    BusyOperation = kOperationFullScan;
+    page_->ServiceBoxClicked(false);
+    EXPECT_EQ(Messages(), std::vector<std::u16string>{String(247)});
+    EXPECT_TRUE(page_->ServiceTicked()) << "the box returns to its former state";
+    EXPECT_EQ(ServiceState().currentState, win::SERVICE_STOPPED) << "told to stop before the busy test";
+    EXPECT_TRUE(Machine().Windows().PostedMessages().empty());
+}
+
+TEST_F(DiagnosticsPageTest, AMissingServiceShowsTheBoxTickedAndItsStopOnlyLogs) {
+    nlohmann::json profile = DemoProfile();
+    profile.erase("services");
+    Open(profile);
+    EXPECT_TRUE(page_->ServiceTicked());
+    EXPECT_FALSE(page_->AlertControlsEnabled());
+    page_->ServiceBoxClicked(false);
+    Finish();
+    EXPECT_EQ(Messages(), (std::vector<std::u16string>{String(340), String(341)}));
+    EXPECT_TRUE(Idle());
+}
+
+TEST_F(DiagnosticsPageTest, AStoppedServiceLeavesTheThresholdsEditable) {
+    Open(WithService("stopped"));
+    EXPECT_FALSE(page_->ServiceTicked());
+    EXPECT_TRUE(page_->AlertControlsEnabled());
+    EXPECT_EQ(page_->TemperatureText(), u"70");
+    EXPECT_EQ(page_->LifeText(), u"10");
 }
 
 }  // namespace
