@@ -74,7 +74,9 @@ void CommandContext::PrintJson(const Json& document) const {
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
-        {"machine", "machine", "the emulated PC: OS version and classification, UI language, build number",
+        {"machine", "machine [--power-cycle]",
+         "the emulated PC: OS version and classification, UI language, build number (--power-cycle: "
+         "switch it off and on first)",
          RunMachineCommand},
         {"identify", "identify DRIVE [--raw]",
          "a drive's identity: model, serial, firmware, WWN, SATA revision, link speed, LBAs, security",

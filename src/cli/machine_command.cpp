@@ -9,6 +9,7 @@
 #include "app/ui_language.h"
 #include "cli/cli_app.h"
 #include "cli/exit_codes.h"
+#include "platform/sim/devices/storage_stack.h"
 #include "platform/text.h"
 
 namespace tarvex::cli {
@@ -27,9 +28,22 @@ std::string FormatUtc(const platform::FileTime& t) {
 }  // namespace
 
 int RunMachineCommand(CommandContext& context) {
-    if (!context.args.empty()) {
-        std::fprintf(stderr, "tarvexctl: machine takes no arguments\n");
+    const bool powerCycle = context.args.size() == 1 && context.args[0] == "--power-cycle";
+    if (!context.args.empty() && !powerCycle) {
+        std::fprintf(stderr, "tarvexctl: machine takes no arguments but --power-cycle\n");
         return kExitUsage;
+    }
+    if (powerCycle) {
+        // The PC stays on between runs; this switches it off and on: a running self-test or
+        // erase is cut short, locked and frozen drives come up as after a boot.
+        std::string error;
+        if (!context.machine->Devices().PowerCycle(&error)) {
+            std::fprintf(stderr, "tarvexctl: machine: the power cycle could not be saved: %s\n", error.c_str());
+            return kExitMachineError;
+        }
+        if (!context.options.json) {
+            std::fprintf(context.out, "Power-cycled: every drive was switched off and on again.\n\n");
+        }
     }
     const OsVersionInfo os;
     const auto& v = os.osvi;
@@ -57,6 +71,7 @@ int RunMachineCommand(CommandContext& context) {
                              {"hex", fmt::format("0x{:04X}", UiLanguageId)},
                              {"tag", tag},
                              {"fontFace", font}};
+        doc["powerCycled"] = powerCycle;
         doc["build"] = {{"number", buildNumber}, {"timeStamp", buildTime}, {"banner", BuildBanner}};
         doc["trace"] = {{"path", Utf8(tracePath)}, {"hostPath", traceHost ? traceHost->string() : ""}};
         context.PrintJson(doc);

@@ -301,6 +301,13 @@ TEST_F(CliTest, ASelfTestStartedByOneRunIsSeenAndAbortedByTheNext) {
     ASSERT_EQ(abort.exitCode, 0) << abort.err;
     EXPECT_EQ(abort.out, "VARNO VQRB77 128GB (disk 1): The self-test routine was aborted by the host.\n");
     EXPECT_EQ(Tarvexctl(State() + " selftest --drive 1 --wait status").exitCode, 64);
+
+    // The PC stays on between runs; only a power cycle cuts a running test short.
+    ASSERT_EQ(Tarvexctl(State() + " selftest --drive 1 short").exitCode, 0);
+    ASSERT_EQ(Tarvexctl(State() + " machine --power-cycle").exitCode, 0);
+    EXPECT_EQ(Tarvexctl(State() + " selftest --drive 1 status").out,
+              "VARNO VQRB77 128GB (disk 1): The self-test routine was interrupted by the host with a hard or soft "
+              "reset.\n");
     EXPECT_EQ(Tarvexctl(State() + " selftest --drive 9 status").exitCode, 3);
 }
 
