@@ -187,6 +187,14 @@ inline constexpr uint32_t SERVICE_INTERROGATE = 0x0080;
 inline constexpr uint32_t SERVICE_USER_DEFINED_CONTROL = 0x0100;
 inline constexpr uint32_t SERVICE_ALL_ACCESS = 0xF01FF;
 
+// Processes, pipes and file moves.
+inline constexpr uint32_t CREATE_NO_WINDOW = 0x08000000;
+inline constexpr uint32_t NORMAL_PRIORITY_CLASS = 0x00000020;
+inline constexpr uint32_t HANDLE_FLAG_INHERIT = 0x00000001;
+inline constexpr uint32_t STARTF_USESTDHANDLES = 0x00000100;
+inline constexpr uint32_t ERROR_BROKEN_PIPE = 109;
+inline constexpr uint32_t MOVEFILE_REPLACE_EXISTING = 0x00000001;
+
 // Operating system platform and product types.
 inline constexpr uint32_t VER_PLATFORM_WIN32_NT = 2;
 inline constexpr uint8_t VER_NT_WORKSTATION = 1;
