@@ -67,6 +67,9 @@ public:
     virtual bool CreateDirectory(std::u16string_view path) = 0;
     virtual bool RemoveDirectory(std::u16string_view path) = 0;
     virtual bool DeleteFile(std::u16string_view path) = 0;
+    // MoveFileExW: renames `from` to `to`; with MOVEFILE_REPLACE_EXISTING an existing `to` is
+    // replaced in one step (a reader sees the old file or the new one, never a part).
+    virtual bool MoveFileEx(std::u16string_view from, std::u16string_view to, uint32_t flags) = 0;
     // FindFirstFileW with a pattern such as "C:\\tmpxxxvarno\\*.*" ("*" and "?" wildcards).
     // Null with ERROR_FILE_NOT_FOUND when nothing matches.
     virtual std::unique_ptr<FindHandle> FindFirstFile(std::u16string_view pattern,

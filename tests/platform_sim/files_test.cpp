@@ -167,5 +167,45 @@ TEST(SimFiles, FoldersListDotEntriesAndEndWithNoMoreFiles) {
     EXPECT_TRUE(files.RemoveDirectory(u"C:\\tmpxxxvarno"));
 }
 
+TEST(SimFiles, MovesReplaceInOneStepAndRefuseWhatWindowsRefuses) {
+    test::TestMachine m;
+    auto& files = m->Files();
+    WriteText(files, u"C:\\Tools\\new.tmp", "w", "new\n");
+    WriteText(files, u"C:\\Tools\\report.log", "w", "old\n");
+    EXPECT_FALSE(files.MoveFileEx(u"C:\\Tools\\new.tmp", u"C:\\Tools\\report.log", 0));
+    EXPECT_EQ(GetLastError(), win::ERROR_ALREADY_EXISTS);
+    {
+        auto reader = files.CreateFile(u"C:\\Tools\\report.log", win::GENERIC_READ, win::FILE_SHARE_READ,
+                                       win::OPEN_EXISTING, 0);
+        ASSERT_TRUE(reader);
+        EXPECT_FALSE(files.MoveFileEx(u"C:\\Tools\\new.tmp", u"C:\\Tools\\report.log",
+                                      win::MOVEFILE_REPLACE_EXISTING));
+        EXPECT_EQ(GetLastError(), win::ERROR_SHARING_VIOLATION) << "open without delete sharing";
+    }
+    ASSERT_TRUE(files.MoveFileEx(u"C:\\Tools\\new.tmp", u"c:\\tools\\REPORT.LOG", win::MOVEFILE_REPLACE_EXISTING));
+    auto f = files.OpenStream(u"C:\\Tools\\report.log", "r");
+    ASSERT_TRUE(f);
+    EXPECT_EQ(ReadAll(*f), "new\n");
+    EXPECT_EQ(files.GetFileAttributes(u"C:\\Tools\\new.tmp"), win::INVALID_FILE_ATTRIBUTES);
+    EXPECT_FALSE(files.MoveFileEx(u"C:\\Tools\\missing", u"C:\\Tools\\x", 0));
+    EXPECT_EQ(GetLastError(), win::ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(files.MoveFileEx(u"C:\\Tools\\report.log", u"D:\\report.log", 0)) << "another volume";
+}
+
+TEST(SimFiles, AMappedDriveReachesAHostFolderAndCostsNoVolumeSpace) {
+    test::TestMachine m;
+    test::TempDir host;
+    auto& files = m->Files();
+    const char16_t letter = files.FreeDriveLetter();
+    ASSERT_EQ(letter, u'Z');
+    ASSERT_TRUE(files.AddMappedDrive(letter, host.Path()));
+    EXPECT_FALSE(files.AddMappedDrive(u'C', host.Path())) << "a letter in use";
+    EXPECT_FALSE(files.AddMappedDrive(u'Y', host.Path() / "missing"));
+    EXPECT_EQ(files.FreeDriveLetter(), u'Y');
+    WriteText(files, u"Z:\\out.log", "w", std::string(4096, 'x'));
+    EXPECT_EQ(std::filesystem::file_size(host.Path() / "out.log"), 4096u);
+    EXPECT_EQ(*files.HostPath(u"z:\\OUT.LOG"), std::filesystem::canonical(host.Path()) / "out.log");
+}
+
 }  // namespace
 }  // namespace tarvex::sim

@@ -24,6 +24,8 @@ using platform::Utf8ToUtf16;
 
 namespace {
 
+constexpr uint32_t kErrorNotSameDevice = 17;  // ERROR_NOT_SAME_DEVICE
+
 constexpr uint32_t FILE_READ_DATA = 0x0001;
 constexpr uint32_t FILE_WRITE_DATA = 0x0002;
 constexpr uint32_t FILE_APPEND_DATA = 0x0004;
@@ -184,7 +186,7 @@ public:
         size_t left = text_ ? translated.size() : size;
         // The bytes that grow the file come out of the volume's free space first; a write
         // that does not fit writes nothing.
-        VolumeSpace* space = owner_->Space();
+        VolumeSpace* space = owner_->SpaceFor(drive_);
         uint64_t oldSize = 0;
         uint64_t growth = 0;
         if (space != nullptr && left > 0) {
@@ -366,6 +368,38 @@ bool SimFiles::AddDrive(char16_t letter) {
     return true;
 }
 
+bool SimFiles::AddMappedDrive(char16_t letter, const fs::path& hostRoot) {
+    if (letter >= u'a' && letter <= u'z') {
+        letter = static_cast<char16_t>(letter - 32);
+    }
+    std::error_code ec;
+    const fs::path root = fs::canonical(hostRoot, ec);
+    if (letter < u'A' || letter > u'Z' || ec || !fs::is_directory(root, ec)) {
+        return false;
+    }
+    std::lock_guard lock(mutex_);
+    if (!drives_.insert(letter).second) {
+        return false;
+    }
+    mappedRoots_[letter] = root;
+    return true;
+}
+
+char16_t SimFiles::FreeDriveLetter() {
+    std::lock_guard lock(mutex_);
+    for (char16_t letter = u'Z'; letter >= u'D'; --letter) {
+        if (drives_.count(letter) == 0) {
+            return letter;
+        }
+    }
+    return 0;
+}
+
+VolumeSpace* SimFiles::SpaceFor(char16_t letter) {
+    std::lock_guard lock(mutex_);
+    return mappedRoots_.count(letter) != 0 ? nullptr : space_;
+}
+
 void SimFiles::AddOverlay(const std::u16string& windowsPath, Overlay overlay) {
     std::lock_guard lock(mutex_);
     overlays_[FoldCase(windowsPath)] = OverlayEntry{windowsPath, std::move(overlay)};
@@ -475,6 +509,12 @@ SimFiles::Resolved SimFiles::Resolve(std::u16string_view path, bool wildcardLast
     }
     r.isRoot = r.full.size() == 3;
     fs::path host = volumesRoot_ / std::string(1, static_cast<char>(drive));
+    {
+        std::lock_guard lock(mutex_);
+        if (auto mapped = mappedRoots_.find(drive); mapped != mappedRoots_.end()) {
+            host = mapped->second;
+        }
+    }
     size_t start = 3;
     while (start < r.full.size()) {
         size_t end = r.full.find(u'\\', start);
@@ -651,8 +691,9 @@ std::unique_ptr<platform::File> SimFiles::Open(std::u16string_view path, uint32_
         SetLastError(err);
         return nullptr;
     }
-    if (exists && (flags & O_TRUNC) != 0 && space_ != nullptr && r.overlay == nullptr) {
-        space_->Release(r.full[0], static_cast<uint64_t>(st.st_size));
+    if (VolumeSpace* space = SpaceFor(r.full[0]);
+        exists && (flags & O_TRUNC) != 0 && space != nullptr && r.overlay == nullptr) {
+        space->Release(r.full[0], static_cast<uint64_t>(st.st_size));
     }
     // CREATE_ALWAYS and OPEN_ALWAYS report an existing file through the last error.
     SetLastError(exists && (disposition == win::CREATE_ALWAYS || disposition == win::OPEN_ALWAYS)
@@ -837,8 +878,61 @@ bool SimFiles::DeleteFile(std::u16string_view path) {
         SetLastError(ErrorFromErrno(errno));
         return false;
     }
-    if (space_ != nullptr) {
-        space_->Release(r.full[0], static_cast<uint64_t>(st.st_size));
+    if (VolumeSpace* space = SpaceFor(r.full[0]); space != nullptr) {
+        space->Release(r.full[0], static_cast<uint64_t>(st.st_size));
+    }
+    return true;
+}
+
+bool SimFiles::MoveFileEx(std::u16string_view from, std::u16string_view to, uint32_t flags) {
+    auto source = ResolveOrFail(from);
+    if (!source) {
+        return false;
+    }
+    auto target = ResolveOrFail(to);
+    if (!target) {
+        return false;
+    }
+    if (source->overlay != nullptr || target->overlay != nullptr || source->isRoot || target->isRoot) {
+        SetLastError(win::ERROR_ACCESS_DENIED);
+        return false;
+    }
+    struct stat st {};
+    if (::lstat(source->host.c_str(), &st) != 0) {
+        SetLastError(MissingError(source->host));
+        return false;
+    }
+    if (source->full[0] != target->full[0]) {
+        SetLastError(kErrorNotSameDevice);  // a move to another volume needs a copy
+        return false;
+    }
+    struct stat old {};
+    const bool replacing = ::lstat(target->host.c_str(), &old) == 0;
+    if (replacing && FoldCase(source->full) != FoldCase(target->full)) {
+        if ((flags & win::MOVEFILE_REPLACE_EXISTING) == 0) {
+            SetLastError(win::ERROR_ALREADY_EXISTS);
+            return false;
+        }
+        if (S_ISDIR(old.st_mode) || (old.st_mode & S_IWUSR) == 0) {
+            SetLastError(win::ERROR_ACCESS_DENIED);
+            return false;
+        }
+        if (IsOpenWithoutDeleteSharing(target->host.string())) {
+            SetLastError(win::ERROR_SHARING_VIOLATION);
+            return false;
+        }
+    }
+    if (IsOpenWithoutDeleteSharing(source->host.string())) {
+        SetLastError(win::ERROR_SHARING_VIOLATION);
+        return false;
+    }
+    if (::rename(source->host.c_str(), target->host.c_str()) != 0) {
+        SetLastError(ErrorFromErrno(errno));
+        return false;
+    }
+    if (VolumeSpace* space = SpaceFor(target->full[0]);
+        space != nullptr && replacing && FoldCase(source->full) != FoldCase(target->full)) {
+        space->Release(target->full[0], static_cast<uint64_t>(old.st_size));
     }
     return true;
 }

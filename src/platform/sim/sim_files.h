@@ -40,10 +40,18 @@ public:
 
     // Makes drive `letter` exist (its folder is created).
     bool AddDrive(char16_t letter);
+    // Makes drive `letter` a mapped drive onto the host folder `hostRoot` (like a network
+    // drive); the command-line tool uses it for files the user names on the host. False when
+    // the letter is taken or the folder does not exist.
+    bool AddMappedDrive(char16_t letter, const std::filesystem::path& hostRoot);
+    // The first free letter from Z: downwards, or 0.
+    char16_t FreeDriveLetter();
     // Accounts the bytes of the files written to each drive against its free space; without
     // one, files cost nothing.
     void SetVolumeSpace(VolumeSpace* space) { space_ = space; }
     [[nodiscard]] VolumeSpace* Space() const { return space_; }
+    // The accounting of drive `letter`: none for a mapped drive.
+    VolumeSpace* SpaceFor(char16_t letter);
     // Maps the full Windows path `windowsPath` onto the host file `overlay.host`.
     void AddOverlay(const std::u16string& windowsPath, Overlay overlay);
 
@@ -64,6 +72,7 @@ public:
     bool CreateDirectory(std::u16string_view path) override;
     bool RemoveDirectory(std::u16string_view path) override;
     bool DeleteFile(std::u16string_view path) override;
+    bool MoveFileEx(std::u16string_view from, std::u16string_view to, uint32_t flags) override;
     std::unique_ptr<platform::FindHandle> FindFirstFile(std::u16string_view pattern,
                                                         platform::FindData* first) override;
 
@@ -99,6 +108,7 @@ private:
     std::mutex mutex_;
     std::u16string currentDirectory_;
     std::set<char16_t> drives_;
+    std::map<char16_t, std::filesystem::path> mappedRoots_;
     struct OverlayEntry {
         std::u16string fullPath;
         Overlay overlay;
