@@ -98,6 +98,10 @@ const std::vector<Command>& Commands() {
          RunSelftestCommand},
         {"service", "service on|off|status", "switch the monitoring service on or off, or show its state",
          RunServiceCommand},
+        {"report", "report FILE", "write the support report (Export Log) to FILE on this computer",
+         RunReportCommand},
+        {"unscramble", "unscramble FILE", "turn a scrambled log back into text: Decrypted.log in this folder",
+         RunUnscrambleCommand},
     };
     return commands;
 }

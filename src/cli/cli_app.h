@@ -62,5 +62,7 @@ int RunHealthCommand(CommandContext& context);
 int RunAlertsCommand(CommandContext& context);
 int RunSelftestCommand(CommandContext& context);
 int RunServiceCommand(CommandContext& context);
+int RunReportCommand(CommandContext& context);
+int RunUnscrambleCommand(CommandContext& context);
 
 }  // namespace tarvex::cli

@@ -27,7 +27,18 @@ int CliDialogs::MessageBox(std::u16string_view text, std::u16string_view, uint32
 
 std::optional<std::u16string> CliDialogs::GetOpenFileName(std::u16string_view, std::u16string_view,
                                                           std::u16string_view) {
-    return std::nullopt;
+    std::lock_guard lock(mutex_);
+    if (fileAnswers_.empty()) {
+        return std::nullopt;
+    }
+    std::u16string path = std::move(fileAnswers_.front());
+    fileAnswers_.erase(fileAnswers_.begin());
+    return path;
+}
+
+void CliDialogs::QueueOpenFileAnswer(std::u16string path) {
+    std::lock_guard lock(mutex_);
+    fileAnswers_.push_back(std::move(path));
 }
 
 std::vector<std::string> CliDialogs::Messages() {

@@ -19,6 +19,9 @@ public:
     std::optional<std::u16string> GetOpenFileName(std::u16string_view title, std::u16string_view filter,
                                                   std::u16string_view initialDirectory) override;
 
+    // The answer of the next open-file dialog (the command's file argument); without one the
+    // dialog is cancelled.
+    void QueueOpenFileAnswer(std::u16string path);
     // Every text shown so far, in UTF-8.
     std::vector<std::string> Messages();
 
@@ -26,6 +29,7 @@ private:
     bool print_;
     std::mutex mutex_;
     std::vector<std::string> messages_;
+    std::vector<std::u16string> fileAnswers_;
 };
 
 }  // namespace tarvex::cli
