@@ -99,7 +99,13 @@ void RenderDrive(std::string& out, const ReportDrive& d) {
 
     out += kD83 + "\n";
     out += "diskpart -- detail disk\n";
-    out += U8(d.diskpart);
+    // diskpart ends its lines with CR LF already; written in text mode they would become
+    // CR CR LF, so they are taken as plain line ends here.
+    std::string answer = U8(d.diskpart);
+    for (size_t at = answer.find("\r\n"); at != std::string::npos; at = answer.find("\r\n", at)) {
+        answer.erase(at, 1);
+    }
+    out += answer;
 }
 
 }  // namespace

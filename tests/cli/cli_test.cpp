@@ -18,10 +18,10 @@ struct CliRun {
 };
 
 // Runs tarvexctl with `args` (already shell-quoted) and an environment prefix.
-CliRun Tarvexctl(const std::string& args, const std::string& env = "") {
+CliRun Tarvexctl(const std::string& args, const std::string& env = "", const std::string& cwd = "") {
     tarvex::test::TempDir dir;
     const std::string errFile = (dir.Path() / "stderr").string();
-    const std::string command = "env -u TARVEX_MACHINE -u TARVEX_STATE -u TARVEX_SPEED " + env + " '" TARVEXCTL_PATH
+    const std::string command = (cwd.empty() ? std::string() : "cd '" + cwd + "' && ") + "env -u TARVEX_MACHINE -u TARVEX_STATE -u TARVEX_SPEED " + env + " '" TARVEXCTL_PATH
                                 "' " + args + " 2>'" + errFile + "'";
     CliRun r;
     FILE* p = ::popen(command.c_str(), "r");
@@ -309,6 +309,52 @@ TEST_F(CliTest, ASelfTestStartedByOneRunIsSeenAndAbortedByTheNext) {
               "VARNO VQRB77 128GB (disk 1): The self-test routine was interrupted by the host with a hard or soft "
               "reset.\n");
     EXPECT_EQ(Tarvexctl(State() + " selftest --drive 9 status").exitCode, 3);
+}
+
+TEST_F(CliTest, ReportIsWrittenWithCrLfAndAMissingFolderIsAnError) {
+    const std::string file = (dir_.Path() / "support.log").string();
+    CliRun r = Tarvexctl(State() + " report '" + file + "'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Export log file done.\n");
+    const std::string report = tarvex::test::ReadHostFile(file);
+    EXPECT_EQ(report.rfind("VARNO Velmora Version: ", 0), 0u);
+    EXPECT_NE(report.find("\r\nBuild Number:Q30D1431\r\n"), std::string::npos);
+    EXPECT_NE(report.find("\r\nThere are 4 disk drives attached.\r\n"), std::string::npos);
+    EXPECT_EQ(report.find("\r\r"), std::string::npos);
+    size_t bare = 0;
+    for (size_t i = 0; i < report.size(); ++i) {
+        bare += report[i] == '\n' && (i == 0 || report[i - 1] != '\r') ? 1 : 0;
+    }
+    EXPECT_EQ(bare, 0u) << "every line ends with CR LF";
+
+    CliRun json = Tarvexctl(State() + " --json report '" + file + "'");
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    auto doc = nlohmann::json::parse(json.out);
+    EXPECT_EQ(doc["report"]["drives"].size(), 4u);
+    EXPECT_EQ(doc["messages"], nlohmann::json::array({"Export log file done."}));
+
+    CliRun missing = Tarvexctl(State() + " report '" + (dir_.Path() / "no" / "x.log").string() + "'");
+    EXPECT_EQ(missing.exitCode, 3);
+    EXPECT_NE(missing.err.find("does not exist"), std::string::npos) << missing.err;
+}
+
+TEST_F(CliTest, UnscrambleWritesDecryptedLogIntoTheCurrentFolder) {
+    std::string scrambled;
+    for (char c : std::string("fault log\n")) {
+        const auto unit = static_cast<uint16_t>(static_cast<unsigned char>(c) + 5);
+        scrambled += static_cast<char>(unit & 0xFF);
+        scrambled += static_cast<char>(unit >> 8);
+    }
+    std::ofstream(dir_.Path() / "in.log", std::ios::binary) << scrambled;
+    CliRun r = Tarvexctl(State() + " unscramble in.log", "", dir_.Path().string());
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Decrypt Log Done!\n");
+    EXPECT_EQ(tarvex::test::ReadHostFile(dir_.Path() / "Decrypted.log"), "fault log\r\n");
+
+    CliRun missing = Tarvexctl(State() + " unscramble nothing.log", "", dir_.Path().string());
+    EXPECT_EQ(missing.exitCode, 3);
+    EXPECT_NE(missing.out.find("Decrypt log failed: cannot read"), std::string::npos) << missing.out;
+    EXPECT_NE(missing.out.find("The system cannot find the file specified."), std::string::npos);
 }
 
 }  // namespace

@@ -63,7 +63,7 @@ ReportDrive SmallDrive() {
     d.partitionBytes.assign(512, 0);
     d.partitionBytes[510] = 0x55;
     d.partitionBytes[511] = 0xAA;
-    d.diskpart = u"Disk 1 is now the selected disk.\n";
+    d.diskpart = u"Disk 1 is now the selected disk.\r\n";
     return d;
 }
 
@@ -116,7 +116,7 @@ TEST(ReportText, LayoutOfTheHeadAndOfOneDrive) {
     EXPECT_EQ(lines[mbr + 33].substr(lines[mbr + 33].size() - 5), "55 AA");
     EXPECT_EQ(lines[mbr + 34], d83);
     EXPECT_EQ(lines[mbr + 35], "diskpart -- detail disk");
-    EXPECT_EQ(lines[mbr + 36], "Disk 1 is now the selected disk.");
+    EXPECT_EQ(lines[mbr + 36], "Disk 1 is now the selected disk.") << "diskpart's CR LF becomes one line end";
     EXPECT_EQ(lines.back(), s60);
 }
 
