@@ -99,6 +99,19 @@ FileOutcome UnscrambleLog(std::u16string_view path, std::u16string* failedFile, 
     return written;
 }
 
+bool DecryptLogOffered() {
+    const std::u16string line = platform::Current().system->GetCommandLine();
+    // The program's own path comes first, quoted or up to the first blank.
+    size_t arguments = 0;
+    if (!line.empty() && line[0] == u'"') {
+        const size_t close = line.find(u'"', 1);
+        arguments = close == std::u16string::npos ? line.size() : close + 1;
+    } else {
+        arguments = std::min(line.find_first_of(u" \t"), line.size());
+    }
+    return line.find(u"-a", arguments) != std::u16string::npos;
+}
+
 FlowEnd ExportLogFlow(ReportModel* model) {
     if (BusyOperation != 0) {
         ShowBusyRefusal();

@@ -30,5 +30,8 @@ enum class FlowEnd { Refused, Cancelled, Done, Failed };
 FlowEnd ExportLogFlow(ReportModel* model = nullptr);
 // Decrypt Log: the same refusal and dialog; string 320, or the failure message.
 FlowEnd DecryptLogFlow();
+// Whether the page offers Decrypt Log: the program's arguments contain "-a" anywhere
+// (case-sensitive, so "-all" counts too).
+bool DecryptLogOffered();
 
 }  // namespace tarvex

@@ -348,5 +348,17 @@ TEST_F(LogFlowTest, DecryptWritesDecryptedLogOrNamesTheFileItCouldNotRead) {
     EXPECT_EQ(test::ReadHostFile(machine_.Host(u"C:\\Tools\\Decrypted.log")), "ab\xE0\xA8\x88\r\n");
 }
 
+TEST_F(LogFlowTest, DecryptLogIsOfferedWhenAnArgumentContainsDashA) {
+    sim::SimSystem& system = machine_->System();
+    system.SetCommandLine(u"\"C:\\my-apps\\Tarvex.exe\"");
+    EXPECT_FALSE(DecryptLogOffered()) << "the program's own path does not count";
+    system.SetCommandLine(u"\"C:\\my-apps\\Tarvex.exe\" -all");
+    EXPECT_TRUE(DecryptLogOffered());
+    system.SetCommandLine(u"C:\\Tools\\Tarvex.exe -A");
+    EXPECT_FALSE(DecryptLogOffered()) << "case-sensitive";
+    system.SetCommandLine(u"C:\\Tools\\Tarvex.exe -UpgradeFw -a");
+    EXPECT_TRUE(DecryptLogOffered());
+}
+
 }  // namespace
 }  // namespace tarvex
