@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/sim/devices/partition_table.h"
 #include "platform/sim/json_reader.h"
 #include "platform/text.h"
 #include "platform/win32_values.h"
@@ -195,6 +196,26 @@ void CompleteVolumes(JsonObject& o, MachineProfile* profile) {
     }
 }
 
+// Every partition must fit the partition style of its disk (four primary MBR partitions
+// below 2 TiB, GPT partitions between the usable LBAs, none on an uninitialised disk).
+// `listed` volumes came from the profile; the ones after them are defaults.
+void CheckPartitionLayout(const MachineProfile& profile, size_t listed) {
+    for (size_t i = 0; i < profile.volumes.size(); ++i) {
+        const VolumeProfile& v = profile.volumes[i];
+        if (v.kind != VolumeKind::Partition) {
+            continue;
+        }
+        for (const DiskProfile& d : profile.disks) {
+            if (d.number != v.disk) {
+                continue;
+            }
+            if (auto problem = PartitionLayoutProblem(d, v)) {
+                throw JsonError(i < listed ? ElementPath("$.volumes", i) : std::string("$.volumes"), *problem);
+            }
+        }
+    }
+}
+
 std::u16string DefaultOsName(const MachineProfile& profile) {
     struct Name {
         uint32_t major, minor;
@@ -329,7 +350,9 @@ MachineProfile Parse(const json& root, MachineProfile profile) {
         profile.services = ParseServiceProfiles(*services, "$.services");
     }
     o.Finish();
+    const size_t listedVolumes = profile.volumes.size();
     CompleteVolumes(o, &profile);
+    CheckPartitionLayout(profile, listedVolumes);
     CompleteHardwareProfile(&profile.hardware, profile.disks, "$.hardware.controllers");
     if (profile.hardware.osName.empty()) {
         profile.hardware.osName = DefaultOsName(profile);

@@ -116,7 +116,7 @@ std::unique_ptr<SimMachine> SimMachine::Create(const MachineProfile& profile, co
     if (!m->devices_) {
         return nullptr;
     }
-    m->devices_->AttachVolumes(&m->volumes_->List());
+    m->devices_->AttachVolumes(&m->volumes_->List(), SystemDriveLetter(m->profile_));
     m->wmi_ = std::make_unique<SimWmi>(m->profile_, *m->volumes_,
                                        m->system_->GetEnvironmentVariable(u"COMPUTERNAME").value_or(u"TARVEX-PC"));
 

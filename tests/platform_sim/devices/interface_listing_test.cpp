@@ -113,9 +113,10 @@ TEST(DemoPc, EveryListedDiskHasExactlyOneWmiRowAndItsController) {
     }
     EXPECT_EQ(cc, u"010802");
 
-    // Volumes: C: and D: on disk 0, E: on disk 3, F: on the stick, G: the DVD drive.
+    // Volumes: C: and D: on disk 0, E: on disk 3, F: on the stick, G: the DVD drive, H: on the
+    // NVMe disk.
     EXPECT_EQ(platform::Current().volumes->GetLogicalDriveStrings(),
-              (std::vector<std::u16string>{u"C:\\", u"D:\\", u"E:\\", u"F:\\", u"G:\\"}));
+              (std::vector<std::u16string>{u"C:\\", u"D:\\", u"E:\\", u"F:\\", u"G:\\", u"H:\\"}));
     WmiAnswer os = RunWql(u"SELECT * FROM Win32_OperatingSystem");
     EXPECT_EQ(Text(*os.rows.at(0), u"Name"), u"Microsoft Windows 7 Professional |C:\\Windows|\\Device\\Harddisk0\\Partition2");
     EXPECT_EQ(RunWql(u"SELECT * FROM Win32_PhysicalMemory").rows.size(), 2u);

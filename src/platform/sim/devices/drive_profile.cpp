@@ -436,6 +436,19 @@ DiskProfile ParseDisk(const json& node, const std::string& path) {
         throw JsonError(o.PathOf("alignmentMask"), "expected one less than a power of two (0, 1, 3, 7, ...)");
     }
     d.hasUserData = o.OptionalBool("hasUserData").value_or(true);
+    if (auto style = o.OptionalString("partitionStyle")) {
+        if (*style == "gpt") {
+            d.partitionStyle = PartitionStyle::Gpt;
+        } else if (*style == "none") {
+            d.partitionStyle = PartitionStyle::None;
+        } else if (*style != "mbr") {
+            throw JsonError(o.PathOf("partitionStyle"), "expected one of mbr, gpt, none, found \"" + *style + "\"");
+        }
+        // The primary table (LBA 0..33), one usable sector and the backup (33 sectors).
+        if (d.partitionStyle == PartitionStyle::Gpt && d.capacitySectors < 68) {
+            throw JsonError(o.PathOf("partitionStyle"), "a GPT disk has at least 68 sectors");
+        }
+    }
     if (auto sata = o.OptionalObject("sata")) {
         if (d.kind != DiskKind::Sata) {
             throw JsonError(o.PathOf("sata"), "only a disk of kind sata has this part");

@@ -14,6 +14,10 @@ namespace tarvex::sim {
 
 enum class DiskKind { Sata, Nvme, Usb };
 
+// How the disk's first sectors are laid out: a master boot record, a GUID partition table
+// behind a protective MBR, or nothing (a disk never initialised: sector 0 reads as zeros).
+enum class PartitionStyle { Mbr, Gpt, None };
+
 struct SmartAttributeProfile {
     uint8_t id = 0;
     uint16_t flags = 0;
@@ -134,6 +138,7 @@ struct DiskProfile {
     std::u16string interfacePath;  // lower case; defaulted from the identity when not given
     uint32_t alignmentMask = 3;    // direct transfers need buffers aligned to mask + 1
     bool hasUserData = true;
+    PartitionStyle partitionStyle = PartitionStyle::Mbr;
     SataProfile sata;
     NvmeProfile nvme;
     std::vector<FaultProfile> faults;

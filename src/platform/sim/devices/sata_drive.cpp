@@ -121,6 +121,11 @@ void SataDrive::Advance() {
     AddBackgroundCounts();
 }
 
+bool SataDrive::MediaReady() {
+    Advance();
+    return state_.eraseEndMs == 0;
+}
+
 void SataDrive::ExecuteAta(AtaExchange& x) {
     Advance();
     x.transferred = 0;

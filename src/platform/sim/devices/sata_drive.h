@@ -25,6 +25,9 @@ public:
     // (firmware pieces, ERASE PREPARE, vendor mode, SCT and write-cache settings) start afresh.
     void PowerOn() override;
     void ExecuteAta(AtaExchange& x) override;
+    // An erase that is over by the clock is over for a raw read too; one still running keeps
+    // the media away from the host.
+    bool MediaReady() override;
 
     // The pages as the drive would return them now (tests and tools).
     Page IdentifyPage();

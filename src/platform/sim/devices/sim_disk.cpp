@@ -52,9 +52,11 @@ void SimDisk::ReadSectors(uint64_t offset, std::span<uint8_t> out) {
     if (!state_.hasUserData) {
         return;
     }
-    for (size_t i = 0; i < out.size(); ++i) {
+    for (size_t i = 0; i < out.size();) {
         const uint64_t pos = offset + i;
         const uint64_t lba = pos / 512;
+        const size_t inSector = static_cast<size_t>(pos % 512);
+        const size_t n = std::min(out.size() - i, 512 - inSector);
         bool trimmed = false;
         for (const auto& [first, end] : state_.trim.intervals) {
             if (lba >= first && lba < end) {
@@ -62,10 +64,17 @@ void SimDisk::ReadSectors(uint64_t offset, std::span<uint8_t> out) {
                 break;
             }
         }
-        if (!trimmed) {
+        if (trimmed) {
+            // Already zero.
+        } else if (const uint8_t* table = table_.Sector(lba)) {
+            std::copy_n(table + inSector, n, out.begin() + static_cast<std::ptrdiff_t>(i));
+        } else {
             // A pattern that differs per sector and per byte, so a reader sees data.
-            out[i] = static_cast<uint8_t>((lba * 131) ^ (pos & 0x1FF) ^ 0x5A);
+            for (size_t k = 0; k < n; ++k) {
+                out[i + k] = static_cast<uint8_t>((lba * 131) ^ ((pos + k) & 0x1FF) ^ 0x5A);
+            }
         }
+        i += n;
     }
 }
 

@@ -16,6 +16,7 @@
 #include "platform/clock.h"
 #include "platform/sim/devices/drive_profile.h"
 #include "platform/sim/devices/drive_state.h"
+#include "platform/sim/devices/partition_table.h"
 #include "platform/sim/sim_clock.h"
 
 namespace tarvex::sim {
@@ -66,9 +67,15 @@ public:
     virtual bool AcceptsNvme() const { return false; }
     virtual void ExecuteNvme(NvmeExchange& x);
 
-    // Raw sectors for ReadFile on the disk: written sectors hold a pattern, erased and trimmed
-    // ones read as zeros.
+    // Raw sectors for ReadFile on the disk: the partition table where it lies, a pattern in
+    // the other written sectors; erased and trimmed ones read as zeros (an erase takes the
+    // partition table with it).
     void ReadSectors(uint64_t offset, std::span<uint8_t> out);
+    // Before the host reads the media: lets the clock finish what the drive does in the
+    // background; false while the drive cannot serve reads (an erase runs).
+    virtual bool MediaReady() { return true; }
+    // The partition table the disk carries (built from the volumes on it).
+    void SetPartitionSectors(PartitionSectors table) { table_ = std::move(table); }
 
     // Writes the state file now (also done after every change and when the disk goes away).
     bool Save(std::string* error = nullptr);
@@ -89,6 +96,7 @@ protected:
 
 private:
     std::filesystem::path stateFile_;
+    PartitionSectors table_;
     uint64_t baseMs_;
     uint64_t tickAtStart_;
 };

@@ -157,6 +157,15 @@ std::unique_ptr<SimDevices> SimDevices::Create(const std::vector<DiskProfile>& d
 
 SimDevices::~SimDevices() = default;
 
+void SimDevices::AttachVolumes(const std::vector<VolumeProfile>* volumes, char16_t systemDrive) {
+    std::lock_guard lock(mutex_);
+    volumes_ = volumes;
+    for (Slot& s : slots_) {
+        s.disk->SetPartitionSectors(volumes != nullptr ? PartitionSectors(*s.profile, *volumes, systemDrive)
+                                                       : PartitionSectors());
+    }
+}
+
 SimDevices::Slot* SimDevices::SlotOf(const SimDisk* disk) {
     for (Slot& s : slots_) {
         if (s.disk.get() == disk) {
@@ -317,6 +326,12 @@ bool SimDevices::ReadDisk(const Target& target, uint64_t* position, void* buffer
         return false;
     }
     record.disk = target.disk->Profile().number;
+    if (!target.disk->MediaReady()) {
+        record.error = win::ERROR_IO_DEVICE;
+        log_.push_back(record);
+        platform::SetLastError(record.error);
+        return false;
+    }
     const uint64_t capacity = target.disk->Profile().capacitySectors * 512;
     const uint64_t n = *position >= capacity ? 0 : std::min<uint64_t>(size, capacity - *position);
     target.disk->ReadSectors(*position, std::span(static_cast<uint8_t*>(buffer), static_cast<size_t>(n)));

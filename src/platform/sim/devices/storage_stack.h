@@ -53,8 +53,9 @@ public:
                                                                  uint32_t flags) override;
     bool ReenumerateDevices() override { return true; }
 
-    // The volumes that \\.\C: and the other drive letters open (kept by the caller).
-    void AttachVolumes(const std::vector<VolumeProfile>* volumes) { volumes_ = volumes; }
+    // The volumes that \\.\C: and the other drive letters open (kept by the caller). Each disk
+    // gets the partition table of its volumes; `systemDrive`'s partition is the active one.
+    void AttachVolumes(const std::vector<VolumeProfile>* volumes, char16_t systemDrive = u'C');
 
     // Tests and tools.
     std::vector<DeviceRequest> Requests();
