@@ -349,6 +349,9 @@ MachineProfile Parse(const json& root, MachineProfile profile) {
     if (const json* services = o.Raw("services")) {
         profile.services = ParseServiceProfiles(*services, "$.services");
     }
+    if (const json* shell = o.Raw("shell")) {
+        profile.shell = ParseShellProfile(*shell, "$.shell");
+    }
     o.Finish();
     const size_t listedVolumes = profile.volumes.size();
     CompleteVolumes(o, &profile);
@@ -370,6 +373,7 @@ ProfileLoadResult LoadMachineProfile(const std::string& text, const std::string&
         base.name = name;
         base.source = source;
         result.profile = Parse(ParseJsonText(text), std::move(base));
+        result.profile->text = text;
     } catch (const JsonError& e) {
         result.error = source + ": " + e.what();
     } catch (const nlohmann::json::exception& e) {

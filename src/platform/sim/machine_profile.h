@@ -11,6 +11,7 @@
 
 #include "platform/sim/devices/drive_profile.h"
 #include "platform/sim/services/service_profile.h"
+#include "platform/sim/shell/shell_profile.h"
 #include "platform/sim/volumes/volume_profile.h"
 #include "platform/sim/wmi/hardware_profile.h"
 
@@ -64,6 +65,10 @@ struct MachineProfile {
     std::vector<VolumeProfile> volumes;
     HardwareProfile hardware;  // controllers, memory, board, BIOS, processors, WMI faults
     std::vector<ServiceProfile> services;  // the services the service control manager knows
+    ShellProfile shell;                    // scripted failures of pipes and child processes
+    // The JSON text the profile was read from, so that a program the PC starts (diskpart) can
+    // read the very same machine.
+    std::string text;
 };
 
 // The system drive's letter ("SystemDrive" of the profile's environment, C by default).

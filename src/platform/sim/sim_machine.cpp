@@ -126,6 +126,11 @@ std::unique_ptr<SimMachine> SimMachine::Create(const MachineProfile& profile, co
         return nullptr;
     }
 
+    // Child programs run on this same PC: they learn its profile, state directory and speed.
+    m->shell_ = std::make_unique<SimShell>(
+        m->profile_.shell, SimShell::Machine{options.machine, m->profile_.text, m->stateDir_, options.speed},
+        *m->files_, *m->system_);
+
     m->windows_ = std::make_unique<SimWindows>();
     m->dialogs_ = std::make_unique<SimDialogs>();
 
@@ -140,6 +145,7 @@ std::unique_ptr<SimMachine> SimMachine::Create(const MachineProfile& profile, co
     m->platform_.wmi = m->wmi_.get();
     m->platform_.fileVersions = m->fileVersions_.get();
     m->platform_.services = m->services_.get();
+    m->platform_.shell = m->shell_.get();
     return m;
 }
 
@@ -232,6 +238,9 @@ std::unique_ptr<SimMachine> OpenMachine(const MachineSelection& selection, SimOp
     }
     if (!options.speed) {
         options.speed = selection.speed;
+    }
+    if (options.machine.empty()) {
+        options.machine = selection.machine;
     }
     return SimMachine::Create(*loaded.profile, options, error);
 }

@@ -15,6 +15,7 @@
 #include "platform/sim/devices/storage_stack.h"
 #include "platform/sim/machine_profile.h"
 #include "platform/sim/services/sim_services.h"
+#include "platform/sim/shell/sim_shell.h"
 #include "platform/sim/sim_clock.h"
 #include "platform/sim/sim_dialogs.h"
 #include "platform/sim/sim_files.h"
@@ -44,6 +45,10 @@ struct SimOptions {
     std::optional<double> speed;
     // Tests: a virtual clock that only moves when something sleeps.
     bool virtualClock = false;
+    // How the programs this PC starts (diskpart) name it in TARVEX_MACHINE: an embedded
+    // profile's name or a profile file path. Empty: they get the profile's text itself.
+    // OpenMachine sets it from the selection.
+    std::string machine;
 };
 
 class SimMachine {
@@ -73,6 +78,8 @@ public:
     SimFileVersions& FileVersions() { return *fileVersions_; }
     // The service control manager (service states, call log).
     SimServices& Services() { return *services_; }
+    // Pipes and child processes (the processes started).
+    SimShell& Shell() { return *shell_; }
 
 private:
     SimMachine() = default;
@@ -91,6 +98,7 @@ private:
     std::unique_ptr<SimWmi> wmi_;
     std::unique_ptr<SimFileVersions> fileVersions_;
     std::unique_ptr<SimServices> services_;
+    std::unique_ptr<SimShell> shell_;
     platform::Platform platform_;
 };
 
