@@ -1,6 +1,7 @@
 #include "cli/cli_app.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "app/console.h"
 #include "app/startup.h"
@@ -32,7 +33,12 @@ void PrintUsage(std::FILE* to) {
         "Commands:\n",
         to);
     for (const Command& c : Commands()) {
-        std::fprintf(to, "  %-24s %s\n", c.usage, c.summary);
+        // A long usage gets a line of its own, with the summary under it.
+        if (std::strlen(c.usage) > 24) {
+            std::fprintf(to, "  %s\n  %-24s %s\n", c.usage, "", c.summary);
+        } else {
+            std::fprintf(to, "  %-24s %s\n", c.usage, c.summary);
+        }
     }
     std::fputs(
         "\n"
