@@ -9,12 +9,16 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/sim/sim_machine.h"
+#include "platform/text.h"
 
 namespace tarvex::cli {
 
 using Json = nlohmann::ordered_json;
 
 class CliDialogs;
+
+// Text of the system (UTF-16) as tarvexctl prints it.
+inline std::string Utf8(std::u16string_view s) { return platform::Utf16ToUtf8(s); }
 
 struct GlobalOptions {
     std::optional<std::string> machine;

@@ -27,7 +27,6 @@ struct DriveArgs {
     bool raw = false;
 };
 
-std::string Utf8(std::u16string_view s) { return platform::Utf16ToUtf8(s); }
 
 // Parses --disk N | --path P [--nvme] [--raw]; nothing (with a message) when they are wrong.
 std::optional<DriveArgs> ParseDriveArgs(const std::vector<std::string>& args, bool allowRaw) {

@@ -27,7 +27,6 @@ const char* StatusWords(int status) {
     }
 }
 
-std::string Utf8(std::u16string_view s) { return platform::Utf16ToUtf8(s); }
 
 }  // namespace
 

@@ -16,7 +16,6 @@ namespace tarvex::cli {
 
 namespace {
 
-std::string Utf8(std::u16string_view s) { return platform::Utf16ToUtf8(s); }
 template <size_t N>
 std::string Utf8(const char16_t (&field)[N]) {
     return platform::Utf16ToUtf8(platform::FixedText(field));

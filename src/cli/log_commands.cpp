@@ -18,7 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Utf8(std::u16string_view s) { return platform::Utf16ToUtf8(s); }
 
 // Maps the folder of `hostFile` onto a free drive letter; the file's Windows path there.
 std::optional<std::u16string> MapHostFile(CommandContext& context, const std::string& hostFile, std::string* error) {

@@ -15,7 +15,6 @@
 namespace tarvex::cli {
 
 namespace {
-std::string Utf8(std::u16string_view s) { return platform::Utf16ToUtf8(s); }
 
 std::string FormatUtc(const platform::FileTime& t) {
     platform::SystemTime st;

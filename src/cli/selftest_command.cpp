@@ -41,7 +41,6 @@ private:
     void (*previous_)(int) = SIG_DFL;
 };
 
-std::string Utf8(std::u16string_view s) { return platform::Utf16ToUtf8(s); }
 
 Json DriveJson(const PhysicalDriveInfo& r) {
     return {{"diskNumber", r.driveIndex}, {"model", Utf8(platform::FixedText(r.modelNumber))}};
@@ -102,6 +101,7 @@ int RunToEnd(CommandContext& context, DiagnosticsPageLogic& page, MainWindowQueu
              DiagnosticsPageLogic::Scan scan, const PhysicalDriveInfo& r) {
     const bool bar = !context.options.json && isatty(fileno(context.out)) != 0;
     const std::u16string label(LoadResourceString(scan == DiagnosticsPageLogic::kQuick ? 261 : 262));
+    const int kind = scan == DiagnosticsPageLogic::kQuick ? kOperationQuickScan : kOperationFullScan;
     InterruptGuard guard;
     bool cancelled = false;
     bool ended = false;
@@ -121,9 +121,7 @@ int RunToEnd(CommandContext& context, DiagnosticsPageLogic& page, MainWindowQueu
         }
         ended = ProgressCode(message->wParam) == KORVANEMSG_WPARAM_PROGRESSEND;
         if (ended && bar) {
-            if (LoadThreadResult(page.ThreadData(scan == DiagnosticsPageLogic::kQuick ? kOperationQuickScan
-                                                                                      : kOperationFullScan)) ==
-                kSelfTestSucceeded) {
+            if (LoadThreadResult(page.ThreadData(kind)) == kSelfTestSucceeded) {
                 DrawBar(context.out, label, 100);
             }
             std::fputs("\n", context.out);  // the result goes on a line of its own
@@ -134,7 +132,6 @@ int RunToEnd(CommandContext& context, DiagnosticsPageLogic& page, MainWindowQueu
         }
     }
     page.JoinWorkers();
-    const int kind = scan == DiagnosticsPageLogic::kQuick ? kOperationQuickScan : kOperationFullScan;
     const int result = LoadThreadResult(page.ThreadData(kind));
     if (context.options.json) {
         Json doc = context.NewDocument("selftest");
