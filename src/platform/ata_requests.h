@@ -29,6 +29,46 @@ inline constexpr uint8_t kAtaStatusDrdy = 0x40;
 inline constexpr uint8_t kAtaStatusBsy = 0x80;
 inline constexpr uint8_t kAtaErrorAbrt = 0x04;
 
+// ATA command codes (the command register) and the SMART feature codes (the features
+// register of SMART, B0h), one definition for the system and the emulated drives.
+inline constexpr uint8_t kAtaCmdDataSetManagement = 0x06;
+inline constexpr uint8_t kAtaCmdDownloadMicrocode = 0x92;
+inline constexpr uint8_t kAtaCmdSmart = 0xB0;
+inline constexpr uint8_t kAtaCmdStandbyImmediate = 0xE0;
+inline constexpr uint8_t kAtaCmdIdleImmediate = 0xE1;
+inline constexpr uint8_t kAtaCmdCheckPowerMode = 0xE5;
+inline constexpr uint8_t kAtaCmdFlushCache = 0xE7;
+inline constexpr uint8_t kAtaCmdFlushCacheExt = 0xEA;
+inline constexpr uint8_t kAtaCmdIdentify = 0xEC;
+inline constexpr uint8_t kAtaCmdSetFeatures = 0xEF;
+inline constexpr uint8_t kAtaCmdSecuritySetPassword = 0xF1;
+inline constexpr uint8_t kAtaCmdSecurityUnlock = 0xF2;
+inline constexpr uint8_t kAtaCmdSecurityErasePrepare = 0xF3;
+inline constexpr uint8_t kAtaCmdSecurityEraseUnit = 0xF4;
+inline constexpr uint8_t kAtaCmdSecurityFreezeLock = 0xF5;
+inline constexpr uint8_t kAtaCmdSecurityDisablePassword = 0xF6;
+
+inline constexpr uint8_t kSmartReadData = 0xD0;
+inline constexpr uint8_t kSmartReadThresholds = 0xD1;
+inline constexpr uint8_t kSmartExecuteOfflineImmediate = 0xD4;
+inline constexpr uint8_t kSmartReadLog = 0xD5;
+inline constexpr uint8_t kSmartWriteLog = 0xD6;
+inline constexpr uint8_t kSmartEnableOperations = 0xD8;
+inline constexpr uint8_t kSmartDisableOperations = 0xD9;
+inline constexpr uint8_t kSmartReturnStatus = 0xDA;
+// The signature SMART commands carry in LBA mid / high; RETURN STATUS answers F4h / 2Ch there
+// when an attribute is at or below its threshold.
+inline constexpr uint8_t kSmartLbaMid = 0x4F;
+inline constexpr uint8_t kSmartLbaHigh = 0xC2;
+inline constexpr uint8_t kSmartExceededLbaMid = 0xF4;
+inline constexpr uint8_t kSmartExceededLbaHigh = 0x2C;
+// SMART log addresses.
+inline constexpr uint8_t kSmartLogDirectory = 0x00;
+inline constexpr uint8_t kSmartLogSummaryError = 0x01;
+inline constexpr uint8_t kSmartLogSelfTest = 0x06;
+inline constexpr uint8_t kSmartLogSctCommand = 0xE0;
+inline constexpr uint8_t kSmartLogSctData = 0xE1;
+
 // AtaFlags of the pass-through header.
 inline constexpr uint16_t ATA_FLAGS_DRDY_REQUIRED = 0x01;
 inline constexpr uint16_t ATA_FLAGS_DATA_IN = 0x02;
