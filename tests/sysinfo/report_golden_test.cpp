@@ -20,7 +20,7 @@
 namespace tarvex {
 namespace {
 
-const std::filesystem::path kGolden = std::filesystem::path(__FILE__).parent_path() / "golden" / "small_pc_report.txt";
+const std::filesystem::path kGolden = std::filesystem::path(TARVEX_TESTS_DIR) / "sysinfo" / "golden" / "small_pc_report.txt";
 
 nlohmann::json SmallPc() {
     nlohmann::json p = nlohmann::json::parse(sim::FindEmbeddedProfile("demo")->text);
