@@ -110,7 +110,7 @@ TEST(StorageStack, MalformedPassThroughIsRefusedBeforeTheDrive) {
         {"data without a direction", [](auto&, AtaPassThroughEx& h) { h.AtaFlags = 1; }},
         {"buffer shorter than the header", [](std::vector<uint8_t>& b, auto&) { b.resize(39); }},
     };
-    m->Devices().ClearRequests();
+    const uint64_t mark = m->Devices().RequestMark();
     for (const Case& c : cases) {
         std::vector<uint8_t> buf = identify();
         AtaPassThroughEx h;
@@ -143,24 +143,27 @@ TEST(StorageStack, MalformedPassThroughIsRefusedBeforeTheDrive) {
     EXPECT_FALSE(direct(std::span(page + 1, 512), low32(page + 1))) << "misaligned direct buffer";
     EXPECT_FALSE(direct(std::span(page, 512), low32(page) + 16)) << "header names another buffer";
     EXPECT_FALSE(direct({}, 0)) << "no direct buffer";
-    for (const auto& r : m->Devices().Requests()) {
+    const auto refused = m->Devices().RequestsSince(mark);
+    EXPECT_EQ(refused.size(), std::size(cases) + 4);
+    for (const auto& r : refused) {
         EXPECT_FALSE(r.reachedDrive);
         EXPECT_EQ(r.error, win::ERROR_INVALID_PARAMETER);
     }
     EXPECT_TRUE(direct(std::span(page, 512), low32(page)));
     EXPECT_EQ(page[2 * 27 + 1], 'V') << "IDENTIFY data arrive in the direct buffer";
-    EXPECT_TRUE(m->Devices().Requests().back().reachedDrive);
+    ASSERT_TRUE(m->Devices().LastRequest());
+    EXPECT_TRUE(m->Devices().LastRequest()->reachedDrive);
 }
 
 TEST(StorageStack, RecordsEveryRequestWithItsBytesAndHandlesAliasedBuffers) {
     TestMachine m(ProfileWithDisks(json::array({SataDiskJson(0)})));
-    m->Devices().ClearRequests();
+    const uint64_t mark = m->Devices().RequestMark();
     AtaReply r = DataIn(kDrive0, SmartRegs(0xD0));
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.returned, 44u + 512u);
     EXPECT_EQ(r.transferLength, 512u);
     EXPECT_EQ(r.regs.command, 0x50) << "status DRDY|DSC";
-    auto log = m->Devices().Requests();
+    auto log = m->Devices().RequestsSince(mark);
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0].kind, sim::DeviceRequest::Kind::Open);
     EXPECT_EQ(log[0].path, kDrive0);
@@ -300,10 +303,46 @@ TEST(StorageStack, NvmeAnswersThroughTheMiniportOnlyAndNeverAta) {
     std::memcpy(bad.data() + 4, "SCSIDISK", 8);
     EXPECT_FALSE(port->DeviceIoControl(platform::IOCTL_SCSI_MINIPORT, bad, bad, &returned));
     EXPECT_EQ(platform::GetLastError(), win::ERROR_INVALID_FUNCTION);
-    bad = NvmeRequest(false);
-    bad[52] = 0x7E;  // unknown admin opcode
-    EXPECT_FALSE(port->DeviceIoControl(platform::IOCTL_SCSI_MINIPORT, bad, bad, &returned));
-    EXPECT_EQ(platform::GetLastError(), win::ERROR_IO_DEVICE);
+
+    // A command the drive fails completes the call, as a miniport does: the header comes back
+    // with the status in the completion entry and a non-zero ReturnCode; no data follow.
+    struct Failed {
+        const char* what;
+        std::function<void(platform::NvmePassThroughHeader&)> change;
+        uint32_t statusCode;
+        uint32_t statusCodeType;
+    };
+    const Failed failed[] = {
+        {"unknown admin opcode", [](auto& h) { h.NVMeCmd[0] = 0x7E; }, 0x01, 0},
+        {"identify of namespace 2", [](auto& h) { h.NVMeCmd[1] = 2; h.NVMeCmd[10] = 0; h.NVMeCmd[0] = 0x06; }, 0x0B, 0},
+        {"unknown log page", [](auto& h) { h.NVMeCmd[10] = 0x007F00C0; }, 0x09, 1},
+    };
+    for (const Failed& f : failed) {
+        std::vector<uint8_t> req = NvmeRequest(false);
+        platform::NvmePassThroughHeader h;
+        std::memcpy(&h, req.data(), sizeof h);
+        f.change(h);
+        h.NVMeCmd[0] |= 0x002A0000u;  // command identifier 42
+        std::memcpy(req.data(), &h, sizeof h);
+        std::fill(req.begin() + 152, req.end(), uint8_t{0xEE});
+        returned = 0;
+        ASSERT_TRUE(port->DeviceIoControl(platform::IOCTL_SCSI_MINIPORT, req, req, &returned)) << f.what;
+        EXPECT_EQ(returned, 152u) << f.what;
+        std::memcpy(&h, req.data(), sizeof h);
+        EXPECT_EQ(h.SrbIoCtrl.ReturnCode, 1u) << f.what;
+        EXPECT_EQ(h.CplEntry[3] & 0xFFFFu, 42u) << f.what << ": command identifier";
+        EXPECT_EQ((h.CplEntry[3] >> 17) & 0xFFu, f.statusCode) << f.what;
+        EXPECT_EQ((h.CplEntry[3] >> 25) & 0x7u, f.statusCodeType) << f.what;
+        EXPECT_EQ(req[152], 0xEE) << f.what << ": nothing is returned past the header";
+        ASSERT_TRUE(m->Devices().LastRequest());
+        EXPECT_EQ(m->Devices().LastRequest()->nvmeStatus, (f.statusCodeType << 8) | f.statusCode) << f.what;
+    }
+    std::vector<uint8_t> good = NvmeRequest(false);
+    ASSERT_TRUE(port->DeviceIoControl(platform::IOCTL_SCSI_MINIPORT, good, good, &returned));
+    platform::NvmePassThroughHeader ok;
+    std::memcpy(&ok, good.data(), sizeof ok);
+    EXPECT_EQ(ok.SrbIoCtrl.ReturnCode, 0u);
+    EXPECT_EQ(ok.CplEntry[3] >> 17, 0u) << "success status";
 
     AtaReply ata = DataIn(kDrive1, Regs(0xEC));
     EXPECT_FALSE(ata.ok);
@@ -323,7 +362,8 @@ TEST(StorageStack, InboxNvmeDriverRefusesTheMiniportRequest) {
     uint32_t returned = 0;
     EXPECT_FALSE(port->DeviceIoControl(platform::IOCTL_SCSI_MINIPORT, id, id, &returned));
     EXPECT_EQ(platform::GetLastError(), win::ERROR_INVALID_FUNCTION);
-    EXPECT_FALSE(m->Devices().Requests().back().reachedDrive);
+    ASSERT_TRUE(m->Devices().LastRequest());
+    EXPECT_FALSE(m->Devices().LastRequest()->reachedDrive);
 }
 
 TEST(StorageStack, InjectedFaultsStrikeAsScripted) {
@@ -341,7 +381,8 @@ TEST(StorageStack, InjectedFaultsStrikeAsScripted) {
 
     EXPECT_TRUE(DataIn(kDrive0, SmartRegs(0xD0)).Aborted());
     EXPECT_TRUE(DataIn(kDrive0, SmartRegs(0xD0)).Aborted());
-    EXPECT_FALSE(m->Devices().Requests().back().reachedDrive);
+    ASSERT_TRUE(m->Devices().LastRequest());
+    EXPECT_FALSE(m->Devices().LastRequest()->reachedDrive);
     EXPECT_FALSE(DataIn(kDrive0, SmartRegs(0xD0)).Aborted()) << "the third read passes";
     EXPECT_FALSE(DataIn(kDrive0, SmartRegs(0xD1)).Aborted()) << "another feature is not matched";
 

@@ -164,6 +164,28 @@ TEST(SimShell, DiskpartRefusesAnUnknownDiskAndAMissingScript) {
     EXPECT_EQ(Shell(m).WaitForExit(1), 2);
 }
 
+TEST(SimShell, DiskpartRefusesAScriptOverOneMegabyteAndTakesOneJustUnder) {
+    TestMachine m(ShellProfile());
+    // A script of remarks exactly at the bound still runs; one byte more is refused unread.
+    std::string script = "select disk 0\n";
+    script += std::string(kMiB - script.size() - 1, 'x');
+    script.insert(14, "rem ");
+    script.resize(kMiB - 1);
+    script += "\n";
+    ASSERT_EQ(script.size(), kMiB);
+    ASSERT_TRUE(WriteScript(u".//tmpxxxvarno.bat", script));
+    const ChildRun fits = RunChild(kDiskpartLine);
+    EXPECT_TRUE(HasLine(fits.output, "Disk 0 is now the selected disk.")) << fits.output.substr(0, 400);
+    EXPECT_EQ(Shell(m).WaitForExit(0), 0);
+
+    ASSERT_TRUE(WriteScript(u".//tmpxxxvarno.bat", script + "\n"));
+    const ChildRun tooLarge = RunChild(kDiskpartLine);
+    EXPECT_TRUE(HasLine(tooLarge.output, "The script file \".//tmpxxxvarno.bat\" is too large (more than 1 MB)."))
+        << tooLarge.output.substr(0, 400);
+    EXPECT_EQ(tooLarge.output.find("selected disk"), std::string::npos);
+    EXPECT_EQ(Shell(m).WaitForExit(1), 2);
+}
+
 TEST(SimShell, TheScriptPathIsRelativeToTheParentsCurrentDirectory) {
     TestMachine m(ShellProfile());
     ASSERT_TRUE(platform::Current().files->CreateDirectory(u"C:\\Work"));

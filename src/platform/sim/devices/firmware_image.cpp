@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
+
+#include "platform/byte_span.h"
 
 namespace tarvex::sim {
 
@@ -69,11 +72,12 @@ std::vector<uint8_t> MakeFirmwareImage(std::string_view targetModel, std::string
 
 FirmwareCheck CheckFirmwareImage(std::span<const uint8_t> bytes, std::string_view forModel,
                                  FirmwareImageInfo* info) {
-    if (bytes.size() < sizeof(FirmwareImageHeader)) {
+    const platform::ByteReader reader(bytes);
+    const std::optional<FirmwareImageHeader> header = reader.ReadRecord<FirmwareImageHeader>();
+    if (!header) {
         return FirmwareCheck::TooShort;
     }
-    FirmwareImageHeader h;
-    std::memcpy(&h, bytes.data(), sizeof h);
+    const FirmwareImageHeader& h = *header;
     if (std::memcmp(h.magic, kFirmwareMagic, sizeof h.magic) != 0) {
         return FirmwareCheck::BadMagic;
     }
@@ -83,10 +87,11 @@ FirmwareCheck CheckFirmwareImage(std::span<const uint8_t> bytes, std::string_vie
     if (HeaderCrc(h) != h.headerCrc32) {
         return FirmwareCheck::BadHeaderCrc;
     }
-    if (h.payloadLength > bytes.size() - sizeof h) {
+    const auto payload = reader.Bytes(sizeof h, h.payloadLength);
+    if (!payload) {
         return FirmwareCheck::BadLength;
     }
-    if (Crc32(bytes.subspan(sizeof h, h.payloadLength)) != h.payloadCrc32) {
+    if (Crc32(*payload) != h.payloadCrc32) {
         return FirmwareCheck::BadPayloadCrc;
     }
     const std::string model = Trimmed(h.targetModel, sizeof h.targetModel);

@@ -3,7 +3,10 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+
+#include "platform/byte_span.h"
 
 namespace tarvex::sim {
 
@@ -14,22 +17,28 @@ constexpr uint16_t kStatusInvalidField = 0x0002;
 constexpr uint16_t kStatusInvalidNamespace = 0x000B;
 constexpr uint16_t kStatusInvalidLogPage = 0x0109;  // command specific: invalid log page
 
+// The pages are built through a bounds-checked writer: a field placed past the page's end
+// is a fault of this file, and stops the program rather than writing past the page.
+template <size_t N>
+platform::ByteWriter Page(std::array<uint8_t, N>& a) {
+    return platform::ByteWriter(std::span<uint8_t>(a));
+}
+void Check(bool written) {
+    if (!written) {
+        std::abort();
+    }
+}
 template <size_t N>
 void Put16(std::array<uint8_t, N>& a, size_t off, uint16_t v) {
-    a[off] = static_cast<uint8_t>(v);
-    a[off + 1] = static_cast<uint8_t>(v >> 8);
+    Check(Page(a).U16(off, v));
 }
 template <size_t N>
 void Put32(std::array<uint8_t, N>& a, size_t off, uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        a[off + i] = static_cast<uint8_t>(v >> (8 * i));
-    }
+    Check(Page(a).U32(off, v));
 }
 template <size_t N>
 void Put64(std::array<uint8_t, N>& a, size_t off, uint64_t v) {
-    for (int i = 0; i < 8; ++i) {
-        a[off + i] = static_cast<uint8_t>(v >> (8 * i));
-    }
+    Check(Page(a).U64(off, v));
 }
 // A 128-bit counter from a 64-bit value: the high half is zero.
 template <size_t N>
@@ -40,8 +49,10 @@ void Put128(std::array<uint8_t, N>& a, size_t off, uint64_t v) {
 // NVMe strings: ASCII in reading order, blank padded.
 template <size_t N>
 void PutText(std::array<uint8_t, N>& a, size_t off, size_t width, std::string_view text) {
+    const auto field = Page(a).Bytes(off, width);
+    Check(field.has_value());
     for (size_t i = 0; i < width; ++i) {
-        a[off + i] = static_cast<uint8_t>(i < text.size() ? text[i] : ' ');
+        (*field)[i] = static_cast<uint8_t>(i < text.size() ? text[i] : ' ');
     }
 }
 
@@ -89,7 +100,7 @@ std::array<uint8_t, 4096> NvmeDrive::IdentifyController() const {
     a[530] = 1;
     const std::string nqn = fmt::format("nqn.2014.08.org.nvmexpress:{:04x}{:04x}{:<20}{:<40}", n.vendorId,
                                         n.subsystemVendorId, profile_.serial, profile_.model);
-    std::memcpy(a.data() + 768, nqn.data(), std::min<size_t>(nqn.size(), 256));
+    Check(Page(a).CopyIn(768, std::span(reinterpret_cast<const uint8_t*>(nqn.data()), std::min<size_t>(nqn.size(), 256))));
     // Power states: 6.0 W, 4.5 W and 3.0 W, operational.
     const uint16_t centiwatts[3] = {600, 450, 300};
     for (int i = 0; i < 3; ++i) {

@@ -3,8 +3,11 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <span>
+
+#include "platform/byte_span.h"
 
 #include "platform/sim/devices/firmware_image.h"  // Crc32, which the GPT uses too
 
@@ -22,21 +25,19 @@ constexpr uint32_t kGptRevision = 0x00010000;
 constexpr uint32_t kGptHeaderSize = 92;
 constexpr char16_t kBasicDataName[] = u"Basic data partition";
 
-void Put16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void Put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
+// Sectors are built through a bounds-checked writer: a field placed past its sector is a
+// fault of this file, and stops the program rather than writing past the buffer.
+void Check(bool written) {
+    if (!written) {
+        std::abort();
     }
 }
 
-void Put64(uint8_t* p, uint64_t v) {
-    for (int i = 0; i < 8; ++i) {
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-    }
+void Put16(std::span<uint8_t> to, size_t offset, uint16_t v) { Check(platform::ByteWriter(to).U16(offset, v)); }
+void Put32(std::span<uint8_t> to, size_t offset, uint32_t v) { Check(platform::ByteWriter(to).U32(offset, v)); }
+void Put64(std::span<uint8_t> to, size_t offset, uint64_t v) { Check(platform::ByteWriter(to).U64(offset, v)); }
+void PutBytes(std::span<uint8_t> to, size_t offset, std::span<const uint8_t> bytes) {
+    Check(platform::ByteWriter(to).CopyIn(offset, bytes));
 }
 
 uint64_t Fnv1a64(std::string_view text) {
@@ -52,24 +53,27 @@ Guid DerivedGuid(const std::string& text) {
     Guid g{};
     const uint64_t a = Fnv1a64(text + "#0");
     const uint64_t b = Fnv1a64(text + "#1");
-    Put64(g.data(), a);
-    Put64(g.data() + 8, b);
+    Put64(g, 0, a);
+    Put64(g, 8, b);
     g[7] = static_cast<uint8_t>((g[7] & 0x0F) | 0x40);  // high byte of the third field
     g[8] = static_cast<uint8_t>((g[8] & 0x3F) | 0x80);
     return g;
 }
 
-// One 16-byte MBR entry.
-void PutMbrEntry(uint8_t* e, uint8_t status, uint8_t type, uint64_t firstLba, uint64_t sectors) {
+// One 16-byte MBR entry at `offset` of the sector.
+void PutMbrEntry(std::span<uint8_t> sector, size_t offset, uint8_t status, uint8_t type, uint64_t firstLba,
+                 uint64_t sectors) {
     const uint64_t last = sectors == 0 ? firstLba : firstLba + sectors - 1;
     const auto first = ChsBytes(firstLba);
     const auto end = ChsBytes(last);
-    e[0] = status;
-    std::copy(first.begin(), first.end(), e + 1);
-    e[4] = type;
-    std::copy(end.begin(), end.end(), e + 5);
-    Put32(e + 8, static_cast<uint32_t>(std::min(firstLba, kMbrLimit)));
-    Put32(e + 12, static_cast<uint32_t>(std::min(sectors, kMbrLimit)));
+    const std::array<uint8_t, 1> statusByte{status};
+    const std::array<uint8_t, 1> typeByte{type};
+    PutBytes(sector, offset, statusByte);
+    PutBytes(sector, offset + 1, first);
+    PutBytes(sector, offset + 4, typeByte);
+    PutBytes(sector, offset + 5, end);
+    Put32(sector, offset + 8, static_cast<uint32_t>(std::min(firstLba, kMbrLimit)));
+    Put32(sector, offset + 12, static_cast<uint32_t>(std::min(sectors, kMbrLimit)));
 }
 
 void PutBootSignature(std::array<uint8_t, 512>& s) {
@@ -223,7 +227,7 @@ const uint8_t* PartitionSectors::Sector(uint64_t lba) const {
 void PartitionSectors::BuildMbr(const DiskProfile& disk, const std::vector<DiskPartition>& parts) {
     std::array<uint8_t, 512>& s = At(0);
     s.fill(0);
-    Put32(s.data() + kMbrSignature, MbrDiskSignature(disk));
+    Put32(s, kMbrSignature, MbrDiskSignature(disk));
     for (const DiskPartition& p : parts) {
         // The profile keeps to partitions 1..4 (PartitionLayoutProblem); each partition number
         // has its own slot.
@@ -231,7 +235,7 @@ void PartitionSectors::BuildMbr(const DiskProfile& disk, const std::vector<DiskP
             continue;
         }
         const uint8_t type = p.volume != nullptr ? MbrPartitionType(*p.volume) : 0x07;
-        PutMbrEntry(s.data() + kMbrEntries + 16 * (p.number - 1), p.active ? 0x80 : 0x00, type, p.offsetBytes / 512,
+        PutMbrEntry(s, kMbrEntries + 16 * (p.number - 1), p.active ? 0x80 : 0x00, type, p.offsetBytes / 512,
                     p.sizeBytes / 512);
     }
     PutBootSignature(s);
@@ -242,7 +246,7 @@ void PartitionSectors::BuildGpt(const DiskProfile& disk, const std::vector<DiskP
 
     std::array<uint8_t, 512>& mbr = At(0);
     mbr.fill(0);
-    PutMbrEntry(mbr.data() + kMbrEntries, 0x00, 0xEE, 1, std::min(disk.capacitySectors - 1, kMbrLimit));
+    PutMbrEntry(mbr, kMbrEntries, 0x00, 0xEE, 1, std::min(disk.capacitySectors - 1, kMbrLimit));
     PutBootSignature(mbr);
 
     std::vector<uint8_t> entries(kGptEntryCount * kGptEntrySize, 0);
@@ -250,16 +254,15 @@ void PartitionSectors::BuildGpt(const DiskProfile& disk, const std::vector<DiskP
         if (p.number < 1 || p.number > kGptEntryCount) {
             continue;
         }
-        uint8_t* e = entries.data() + kGptEntrySize * (p.number - 1);
-        std::copy(kBasicDataPartitionType.begin(), kBasicDataPartitionType.end(), e);
-        const Guid unique = GptPartitionGuid(disk, p.number);
-        std::copy(unique.begin(), unique.end(), e + 16);
+        const size_t e = kGptEntrySize * (p.number - 1);
+        PutBytes(entries, e, kBasicDataPartitionType);
+        PutBytes(entries, e + 16, GptPartitionGuid(disk, p.number));
         const uint64_t first = p.offsetBytes / 512;
-        Put64(e + 32, first);
-        Put64(e + 40, first + p.sizeBytes / 512 - 1);
-        Put64(e + 48, 0);  // attributes
+        Put64(entries, e + 32, first);
+        Put64(entries, e + 40, first + p.sizeBytes / 512 - 1);
+        Put64(entries, e + 48, 0);  // attributes
         for (size_t i = 0; kBasicDataName[i] != u'\0' && i < 36; ++i) {
-            Put16(e + 56 + 2 * i, kBasicDataName[i]);
+            Put16(entries, e + 56 + 2 * i, kBasicDataName[i]);
         }
     }
     const uint32_t entriesCrc = Crc32(entries);
@@ -268,20 +271,20 @@ void PartitionSectors::BuildGpt(const DiskProfile& disk, const std::vector<DiskP
     auto header = [&](uint64_t myLba, uint64_t alternateLba, uint64_t entriesLba) {
         std::array<uint8_t, 512>& h = At(myLba);
         h.fill(0);
-        std::memcpy(h.data(), "EFI PART", 8);
-        Put32(h.data() + 8, kGptRevision);
-        Put32(h.data() + 12, kGptHeaderSize);
-        Put64(h.data() + 24, myLba);
-        Put64(h.data() + 32, alternateLba);
-        Put64(h.data() + 40, kGptFirstUsableLba);
-        Put64(h.data() + 48, GptLastUsableLba(disk));
-        std::copy(diskGuid.begin(), diskGuid.end(), h.data() + 56);
-        Put64(h.data() + 72, entriesLba);
-        Put32(h.data() + 80, kGptEntryCount);
-        Put32(h.data() + 84, kGptEntrySize);
-        Put32(h.data() + 88, entriesCrc);
+        PutBytes(h, 0, std::span(reinterpret_cast<const uint8_t*>("EFI PART"), 8));
+        Put32(h, 8, kGptRevision);
+        Put32(h, 12, kGptHeaderSize);
+        Put64(h, 24, myLba);
+        Put64(h, 32, alternateLba);
+        Put64(h, 40, kGptFirstUsableLba);
+        Put64(h, 48, GptLastUsableLba(disk));
+        PutBytes(h, 56, diskGuid);
+        Put64(h, 72, entriesLba);
+        Put32(h, 80, kGptEntryCount);
+        Put32(h, 84, kGptEntrySize);
+        Put32(h, 88, entriesCrc);
         // The header's CRC covers its 92 bytes with the CRC field itself zero.
-        Put32(h.data() + 16, Crc32(std::span<const uint8_t>(h.data(), kGptHeaderSize)));
+        Put32(h, 16, Crc32(std::span<const uint8_t>(h).first(kGptHeaderSize)));
     };
     auto putEntries = [&](uint64_t firstLba) {
         for (uint64_t k = 0; k < kGptEntrySectors; ++k) {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/byte_span.h"
 #include "platform/sim/devices/firmware_image.h"
 #include "platform/sim/devices/sata_drive.h"
 
@@ -50,23 +51,25 @@ void SataDrive::DownloadMicrocode(AtaExchange& x) {
         refuse();
         return;
     }
-    if (!DataOut(x, blocks * 512)) {
+    const auto piece = DataOut(x, blocks * 512) ? platform::ByteReader(x.data).Bytes(0, blocks * 512) : std::nullopt;
+    if (!piece) {
         refuse();
         return;
     }
-    image_.insert(image_.end(), x.data.begin(), x.data.begin() + blocks * 512);
+    image_.insert(image_.end(), piece->begin(), piece->end());
     nextBlock_ += blocks;
 
     // Is the image complete? Its header says how long it is.
     bool complete = mode == kModeWhole;
-    if (image_.size() >= kFirmwareHeaderSize) {
-        if (std::memcmp(image_.data(), kFirmwareMagic, sizeof kFirmwareMagic) != 0) {
+    const platform::ByteReader assembled(image_);
+    if (assembled.Has(0, kFirmwareHeaderSize)) {
+        const auto magic = assembled.Bytes(0, sizeof kFirmwareMagic);
+        const auto payload = assembled.U32(offsetof(FirmwareImageHeader, payloadLength));
+        if (!magic || !payload || std::memcmp(magic->data(), kFirmwareMagic, sizeof kFirmwareMagic) != 0) {
             refuse();
             return;
         }
-        uint32_t payload = 0;
-        std::memcpy(&payload, image_.data() + offsetof(FirmwareImageHeader, payloadLength), 4);
-        const uint64_t total = kFirmwareHeaderSize + static_cast<uint64_t>(payload);
+        const uint64_t total = kFirmwareHeaderSize + static_cast<uint64_t>(*payload);
         if (total > m.maxImageBytes) {
             refuse();
             return;

@@ -1,10 +1,14 @@
 // The DeviceIoControl requests of the emulated storage stack. Each is METHOD_BUFFERED: the
 // input is copied into a system buffer first (so input and output may be the same memory),
 // the driver works on that buffer, and bytesReturned bytes of it go back to the output.
-// Malformed requests are refused with ERROR_INVALID_PARAMETER before anything reaches a drive.
+// Every field is read and written through bounds-checked readers and writers over the copied
+// input and the system buffer, so no length a request states can carry the decoder past the
+// bytes it was given. Malformed requests are refused (ERROR_INVALID_PARAMETER, or
+// ERROR_INSUFFICIENT_BUFFER for an answer that does not fit) before anything reaches a drive.
 #include <algorithm>
 #include <cstring>
 
+#include "platform/byte_span.h"
 #include "platform/last_error.h"
 #include "platform/sim/devices/storage_stack.h"
 #include "platform/win32_values.h"
@@ -14,46 +18,50 @@ namespace tarvex::sim {
 namespace win = tarvex::win;
 using platform::AtaPassThroughEx;
 using platform::AtaTaskFile;
+using platform::ByteReader;
+using platform::ByteWriter;
 
 namespace {
 
 // The largest transfer the emulated adapters take in one request.
 constexpr uint32_t kMaxTransfer = 0x20000;
 constexpr uint8_t kSmartIdeError = 1;  // DriverStatus.bDriverError when the drive aborted
-
-template <typename T>
-T Load(const std::vector<uint8_t>& bytes, size_t offset = 0) {
-    T v;
-    std::memcpy(&v, bytes.data() + offset, sizeof v);
-    return v;
-}
-
-template <typename T>
-void Store(std::vector<uint8_t>& bytes, const T& v, size_t offset = 0) {
-    std::memcpy(bytes.data() + offset, &v, sizeof v);
-}
+// SRB_IO_CONTROL.ReturnCode of the NVMe miniport: the command completed with an error status.
+constexpr uint32_t kMiniportCommandFailed = 1;
 
 bool Aborted(const AtaExchange& x) { return (x.regs.command & platform::kAtaStatusErr) != 0; }
+
+// Fills `length` bytes of `to` at `offset` with zero; false when the room is not there.
+bool Zero(const ByteWriter& to, size_t offset, size_t length) {
+    const auto room = to.Bytes(offset, length);
+    if (!room) {
+        return false;
+    }
+    std::fill(room->begin(), room->end(), uint8_t{0});
+    return true;
+}
 
 }  // namespace
 
 AtaData AtaCommandDirection(const AtaTaskFile& regs) {
+    using namespace platform;
     switch (regs.command) {
-        case 0xEC:
-        case platform::kVendorTableReadCommand: return AtaData::In;
-        case 0xB0:
-            if (regs.features == 0xD0 || regs.features == 0xD1 || regs.features == 0xD5) {
+        case kAtaCmdIdentify:
+        case kVendorTableReadCommand: return AtaData::In;
+        case kAtaCmdSmart:
+            if (regs.features == kSmartReadData || regs.features == kSmartReadThresholds ||
+                regs.features == kSmartReadLog) {
                 return AtaData::In;
             }
-            return regs.features == 0xD6 ? AtaData::Out : AtaData::None;
-        case 0x06:
-        case 0x92:
-        case 0xF1:
-        case 0xF2:
-        case 0xF4:
-        case 0xF6:
-        case platform::kVendorTableRequestCommand: return AtaData::Out;
-        case 0xEF: return regs.features == platform::kVendorModeFeature ? AtaData::Out : AtaData::None;
+            return regs.features == kSmartWriteLog ? AtaData::Out : AtaData::None;
+        case kAtaCmdDataSetManagement:
+        case kAtaCmdDownloadMicrocode:
+        case kAtaCmdSecuritySetPassword:
+        case kAtaCmdSecurityUnlock:
+        case kAtaCmdSecurityEraseUnit:
+        case kAtaCmdSecurityDisablePassword:
+        case kVendorTableRequestCommand: return AtaData::Out;
+        case kAtaCmdSetFeatures: return regs.features == kVendorModeFeature ? AtaData::Out : AtaData::None;
         default: return AtaData::None;
     }
 }
@@ -69,9 +77,22 @@ struct SimDevices::Call {
     uint32_t error = 0;  // set by a failing decoder
     DeviceRequest* record = nullptr;
 
+    [[nodiscard]] ByteReader In() const { return ByteReader(in); }
+    // The part of the system buffer that goes back to the caller: the output's size.
+    [[nodiscard]] ByteWriter Out() { return ByteWriter(std::span(sys).first(outSize)); }
+
     bool Fail(uint32_t e) {
         error = e;
         return false;
+    }
+    // Answers `value` at the start of the output; ERROR_INSUFFICIENT_BUFFER when it does not fit.
+    template <typename T>
+    bool Answer(const T& value) {
+        if (!Out().WriteRecord(0, value)) {
+            return Fail(win::ERROR_INSUFFICIENT_BUFFER);
+        }
+        returned = sizeof(T);
+        return true;
     }
 };
 
@@ -125,22 +146,10 @@ bool SimDevices::Control(const Target& target, uint32_t code, std::span<const ui
                 ok = disk.AcceptsAta() ? SmartReceive(c) : c.Fail(win::ERROR_INVALID_FUNCTION);
                 break;
             case platform::IOCTL_SCSI_GET_ADDRESS:
-                if (c.outSize < sizeof(platform::ScsiAddress)) {
-                    ok = c.Fail(win::ERROR_INSUFFICIENT_BUFFER);
-                    break;
-                }
-                Store(c.sys, platform::ScsiAddress{8, p.port, p.pathId, p.targetId, p.lun});
-                c.returned = sizeof(platform::ScsiAddress);
-                ok = true;
+                ok = c.Answer(platform::ScsiAddress{8, p.port, p.pathId, p.targetId, p.lun});
                 break;
             case platform::IOCTL_STORAGE_GET_DEVICE_NUMBER:
-                if (c.outSize < sizeof(platform::StorageDeviceNumber)) {
-                    ok = c.Fail(win::ERROR_INSUFFICIENT_BUFFER);
-                    break;
-                }
-                Store(c.sys, platform::StorageDeviceNumber{platform::FILE_DEVICE_DISK, p.number, 0});
-                c.returned = sizeof(platform::StorageDeviceNumber);
-                ok = true;
+                ok = c.Answer(platform::StorageDeviceNumber{platform::FILE_DEVICE_DISK, p.number, 0});
                 break;
             default: ok = c.Fail(win::ERROR_INVALID_FUNCTION); break;
         }
@@ -165,7 +174,7 @@ bool SimDevices::Control(const Target& target, uint32_t code, std::span<const ui
     record.result = ok;
     record.error = ok ? 0 : c.error;
     record.bytesReturned = c.returned;
-    log_.push_back(std::move(record));
+    Record(std::move(record));
     if (!ok) {
         platform::SetLastError(c.error);
     }
@@ -183,9 +192,6 @@ bool SimDevices::VolumeControl(Call& c, uint32_t code, const VolumeProfile& v) {
                         std::any_of(slots_.begin(), slots_.end(), [&](const Slot& s) { return s.profile->number == v.disk; });
     switch (code) {
         case platform::IOCTL_STORAGE_GET_DEVICE_NUMBER: {
-            if (c.outSize < sizeof(platform::StorageDeviceNumber)) {
-                return c.Fail(win::ERROR_INSUFFICIENT_BUFFER);
-            }
             platform::StorageDeviceNumber n{};
             if (v.kind == VolumeKind::CdRom) {
                 n = {platform::FILE_DEVICE_CD_ROM, v.cdromNumber, 0xFFFFFFFFu};
@@ -199,9 +205,7 @@ bool SimDevices::VolumeControl(Call& c, uint32_t code, const VolumeProfile& v) {
             } else {
                 return c.Fail(win::ERROR_INVALID_FUNCTION);
             }
-            Store(c.sys, n);
-            c.returned = sizeof n;
-            return true;
+            return c.Answer(n);
         }
         case platform::IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS: {
             // VOLUME_DISK_EXTENTS: the count (4 bytes, padded to 8), then DISK_EXTENT entries of
@@ -210,14 +214,11 @@ bool SimDevices::VolumeControl(Call& c, uint32_t code, const VolumeProfile& v) {
             if (!onDisk) {
                 return c.Fail(win::ERROR_INVALID_FUNCTION);
             }
-            if (c.outSize < kOneExtent) {
+            const ByteWriter out = c.Out();
+            if (!Zero(out, 0, kOneExtent) || !out.U32(0, 1) || !out.U32(8, v.disk) || !out.U64(16, v.offsetBytes) ||
+                !out.U64(24, v.sizeBytes)) {
                 return c.Fail(win::ERROR_INSUFFICIENT_BUFFER);
             }
-            std::fill(c.sys.begin(), c.sys.begin() + kOneExtent, uint8_t{0});
-            Store(c.sys, uint32_t{1}, 0);
-            Store(c.sys, v.disk, 8);
-            Store(c.sys, v.offsetBytes, 16);
-            Store(c.sys, v.sizeBytes, 24);
             c.returned = kOneExtent;
             return true;
         }
@@ -243,36 +244,49 @@ void SimDevices::RunAta(Call& c, AtaExchange& x) {
     if (f != nullptr && f->effect == FaultProfile::Effect::Short) {
         x.transferred = std::min(x.transferred, f->bytes);
     }
+    // A drive never moves more than the data phase holds.
+    x.transferred = std::min<uint32_t>(x.transferred, static_cast<uint32_t>(x.data.size()));
 }
 
 bool SimDevices::AtaPassThrough(Call& c, bool direct) {
     constexpr uint32_t kHeader = platform::kAtaPassThroughHeaderSize;
-    if (c.in.size() < kHeader || c.outSize < kHeader) {
+    const ByteReader in = c.In();
+    const ByteWriter out = c.Out();
+    const std::optional<AtaPassThroughEx> header = in.ReadRecord<AtaPassThroughEx>();
+    if (!header || !out.Has(0, kHeader)) {
         return c.Fail(win::ERROR_INVALID_PARAMETER);
     }
-    AtaPassThroughEx h = Load<AtaPassThroughEx>(c.in);
+    AtaPassThroughEx h = *header;
     const bool dataIn = (h.AtaFlags & platform::ATA_FLAGS_DATA_IN) != 0;
     const bool dataOut = (h.AtaFlags & platform::ATA_FLAGS_DATA_OUT) != 0;
     const uint32_t len = h.DataTransferLength;
     if (h.Length != kHeader || (dataIn && dataOut) || len > kMaxTransfer || (len > 0 && !dataIn && !dataOut)) {
         return c.Fail(win::ERROR_INVALID_PARAMETER);
     }
-    const uint64_t offset = h.DataBufferOffset;
+    const uint32_t offset = h.DataBufferOffset;
+    // Where the data travel: the caller's direct buffer, or the request buffer after the header.
+    std::span<uint8_t> directData;
+    std::vector<uint8_t> buffer(len, 0);
     if (len > 0) {
         if (direct) {
             const auto address = reinterpret_cast<uintptr_t>(c.direct.data());
             if (c.direct.size() < len || (address & c.slot->profile->alignmentMask) != 0 ||
-                static_cast<uint32_t>(address) != h.DataBufferOffset) {
+                static_cast<uint32_t>(address) != offset) {
                 return c.Fail(win::ERROR_INVALID_PARAMETER);
             }
-        } else if (offset < kHeader || (dataIn && offset + len > c.outSize) || (dataOut && offset + len > c.in.size())) {
+            directData = c.direct.first(len);
+            if (dataOut) {
+                std::copy(directData.begin(), directData.end(), buffer.begin());
+            }
+        } else if (offset < kHeader || (dataIn && !out.Has(offset, len))) {
             return c.Fail(win::ERROR_INVALID_PARAMETER);
+        } else if (dataOut) {
+            const auto source = in.Bytes(offset, len);
+            if (!source) {
+                return c.Fail(win::ERROR_INVALID_PARAMETER);
+            }
+            std::copy(source->begin(), source->end(), buffer.begin());
         }
-    }
-    std::vector<uint8_t> buffer(len, 0);
-    if (dataOut && len > 0) {
-        const uint8_t* src = direct ? c.direct.data() : c.in.data() + offset;
-        std::copy(src, src + len, buffer.begin());
     }
     AtaExchange x;
     x.regs = h.CurrentTaskFile;
@@ -284,14 +298,18 @@ bool SimDevices::AtaPassThrough(Call& c, bool direct) {
     }
     h.CurrentTaskFile = x.regs;
     h.DataTransferLength = x.transferred;
-    Store(c.sys, h);
+    const auto moved = std::span<const uint8_t>(buffer).first(x.transferred);
+    if (!out.WriteRecord(0, h)) {
+        return c.Fail(win::ERROR_INVALID_PARAMETER);
+    }
     c.returned = kHeader;
     if (x.direction == AtaData::In) {
         if (direct) {
-            std::copy(buffer.begin(), buffer.begin() + x.transferred, c.direct.begin());
+            std::copy(moved.begin(), moved.end(), directData.begin());
+        } else if (out.CopyIn(offset, moved)) {
+            c.returned = offset + x.transferred;
         } else {
-            std::copy(buffer.begin(), buffer.begin() + x.transferred, c.sys.begin() + static_cast<std::ptrdiff_t>(offset));
-            c.returned = static_cast<uint32_t>(offset + x.transferred);
+            return c.Fail(win::ERROR_INVALID_PARAMETER);
         }
     }
     return true;
@@ -299,19 +317,23 @@ bool SimDevices::AtaPassThrough(Call& c, bool direct) {
 
 bool SimDevices::IdePassThrough(Call& c) {
     constexpr uint32_t kHeader = sizeof(platform::IdePassThroughHeader);
-    if (c.in.size() < kHeader || c.outSize < kHeader) {
+    const ByteReader in = c.In();
+    const ByteWriter out = c.Out();
+    const auto header = in.ReadRecord<platform::IdePassThroughHeader>();
+    if (!header || !out.Has(0, kHeader)) {
         return c.Fail(win::ERROR_INVALID_PARAMETER);
     }
-    platform::IdePassThroughHeader h = Load<platform::IdePassThroughHeader>(c.in);
+    platform::IdePassThroughHeader h = *header;
     const uint32_t len = h.dataLength;
     const AtaData dir = len == 0 ? AtaData::None : AtaCommandDirection(h.taskFile);
-    if (len > kMaxTransfer || (dir == AtaData::In && kHeader + static_cast<uint64_t>(len) > c.outSize) ||
-        (dir == AtaData::Out && kHeader + static_cast<uint64_t>(len) > c.in.size())) {
+    if (len > kMaxTransfer || (dir == AtaData::In && !out.Has(kHeader, len)) ||
+        (dir == AtaData::Out && !in.Has(kHeader, len))) {
         return c.Fail(win::ERROR_INVALID_PARAMETER);
     }
     std::vector<uint8_t> buffer(dir == AtaData::None ? 0 : len, 0);
     if (dir == AtaData::Out) {
-        std::copy(c.in.begin() + kHeader, c.in.begin() + kHeader + len, buffer.begin());
+        const auto source = in.Bytes(kHeader, len);
+        std::copy(source->begin(), source->end(), buffer.begin());
     }
     AtaExchange x;
     x.regs = h.taskFile;
@@ -323,39 +345,47 @@ bool SimDevices::IdePassThrough(Call& c) {
     }
     h.taskFile = x.regs;
     h.dataLength = x.transferred;
-    Store(c.sys, h);
+    if (!out.WriteRecord(0, h)) {
+        return c.Fail(win::ERROR_INVALID_PARAMETER);
+    }
     c.returned = kHeader;
     if (dir == AtaData::In) {
-        std::copy(buffer.begin(), buffer.begin() + x.transferred, c.sys.begin() + kHeader);
+        if (!out.CopyIn(kHeader, std::span<const uint8_t>(buffer).first(x.transferred))) {
+            return c.Fail(win::ERROR_INVALID_PARAMETER);
+        }
         c.returned += x.transferred;
     }
     return true;
 }
 
 bool SimDevices::SmartReceive(Call& c) {
-    constexpr size_t kIn = sizeof(platform::SendCmdInParams) - 1;  // the data byte is not needed
-    constexpr size_t kOutHeader = offsetof(platform::SendCmdOutParams, bBuffer);
-    if (c.in.size() < kIn || c.outSize < kOutHeader) {
+    using namespace platform;
+    constexpr size_t kIn = sizeof(SendCmdInParams) - 1;  // the data byte is not needed
+    constexpr size_t kOutHeader = offsetof(SendCmdOutParams, bBuffer);
+    const ByteReader in = c.In();
+    const ByteWriter out = c.Out();
+    const auto regs = in.ReadRecord<IdeRegs>(offsetof(SendCmdInParams, irDriveRegs));
+    if (!in.Has(0, kIn) || !regs || !out.Has(0, kOutHeader)) {
         return c.Fail(win::ERROR_INVALID_PARAMETER);
     }
-    platform::IdeRegs r;
-    std::memcpy(&r, c.in.data() + offsetof(platform::SendCmdInParams, irDriveRegs), sizeof r);
+    const IdeRegs& r = *regs;
     // The disk driver passes identification and the reading SMART subcommands only (and the
     // off-line immediate the program also sends this way).
     uint32_t bytes = 0;
     bool selfTest = false;
-    if (r.bCommandReg == 0xEC) {
+    const bool smart = r.bCommandReg == kAtaCmdSmart;
+    if (r.bCommandReg == kAtaCmdIdentify) {
         bytes = 512;
-    } else if (r.bCommandReg == 0xB0 && (r.bFeaturesReg == 0xD0 || r.bFeaturesReg == 0xD1)) {
+    } else if (smart && (r.bFeaturesReg == kSmartReadData || r.bFeaturesReg == kSmartReadThresholds)) {
         bytes = 512;
-    } else if (r.bCommandReg == 0xB0 && r.bFeaturesReg == 0xD5 && r.bSectorCountReg != 0) {
+    } else if (smart && r.bFeaturesReg == kSmartReadLog && r.bSectorCountReg != 0) {
         bytes = 512u * r.bSectorCountReg;
-    } else if (r.bCommandReg == 0xB0 && r.bFeaturesReg == 0xD4) {
+    } else if (smart && r.bFeaturesReg == kSmartExecuteOfflineImmediate) {
         selfTest = true;
     } else {
         return c.Fail(win::ERROR_INVALID_PARAMETER);
     }
-    if (c.outSize < kOutHeader + bytes) {
+    if (!out.Has(kOutHeader, bytes)) {
         return c.Fail(win::ERROR_INVALID_PARAMETER);
     }
     std::vector<uint8_t> buffer(bytes, 0);
@@ -368,22 +398,25 @@ bool SimDevices::SmartReceive(Call& c) {
     if (c.error != 0) {
         return false;
     }
-    platform::DriverStatusBlock status{};
+    DriverStatusBlock status{};
     if (Aborted(x)) {
         status.bDriverError = kSmartIdeError;
         status.bIDEError = x.regs.features;
     }
-    const uint32_t cBufferSize = x.transferred;
-    Store(c.sys, cBufferSize);
-    Store(c.sys, status, 4);
+    if (!out.U32(offsetof(SendCmdOutParams, cBufferSize), x.transferred) ||
+        !out.WriteRecord(offsetof(SendCmdOutParams, DriverStatus), status)) {
+        return c.Fail(win::ERROR_INVALID_PARAMETER);
+    }
     c.returned = static_cast<uint32_t>(kOutHeader);
     if (!Aborted(x)) {
-        std::copy(buffer.begin(), buffer.begin() + x.transferred, c.sys.begin() + kOutHeader);
+        if (!out.CopyIn(kOutHeader, std::span<const uint8_t>(buffer).first(x.transferred))) {
+            return c.Fail(win::ERROR_INVALID_PARAMETER);
+        }
         c.returned += x.transferred;
         if (selfTest) {
             // The off-line immediate comes back as a full, zeroed reply.
-            const size_t full = std::min<size_t>(sizeof(platform::SendCmdOutParams), c.outSize);
-            std::fill(c.sys.begin() + kOutHeader, c.sys.begin() + static_cast<std::ptrdiff_t>(full), uint8_t{0});
+            const size_t full = std::min<size_t>(sizeof(SendCmdOutParams), out.Size());
+            (void)Zero(out, kOutHeader, full - kOutHeader);
             c.returned = static_cast<uint32_t>(full);
         }
     }
@@ -391,14 +424,19 @@ bool SimDevices::SmartReceive(Call& c) {
 }
 
 bool SimDevices::Miniport(Call& c) {
+    using platform::NvmePassThroughHeader;
     constexpr size_t kSrb = sizeof(platform::SrbIoControl);
-    constexpr size_t kHeader = sizeof(platform::NvmePassThroughHeader);
-    if (c.in.size() < kSrb || c.outSize < kSrb) {
+    constexpr size_t kHeader = sizeof(NvmePassThroughHeader);
+    const ByteReader in = c.In();
+    const ByteWriter out = c.Out();
+    const auto srbRead = in.ReadRecord<platform::SrbIoControl>();
+    if (!srbRead || !out.Has(0, kSrb)) {
         return c.Fail(win::ERROR_INVALID_PARAMETER);
     }
-    const auto srb = Load<platform::SrbIoControl>(c.in);
-    if (srb.HeaderLength != kSrb || kSrb + static_cast<uint64_t>(srb.Length) > c.in.size() ||
-        kSrb + static_cast<uint64_t>(srb.Length) > c.outSize) {
+    const platform::SrbIoControl& srb = *srbRead;
+    // The request covers the SRB header and Length bytes after it, in the input and the output.
+    const uint64_t whole = kSrb + static_cast<uint64_t>(srb.Length);
+    if (srb.HeaderLength != kSrb || !in.Has(0, whole) || !out.Has(0, whole)) {
         return c.Fail(win::ERROR_INVALID_PARAMETER);
     }
     // Only a miniport that knows the signature answers; the inbox driver does not.
@@ -415,31 +453,40 @@ bool SimDevices::Miniport(Call& c) {
     }
     c.slot = slot;
     c.record->disk = slot->profile->number;
-    auto h = Load<platform::NvmePassThroughHeader>(c.in);
-    if (srb.Length < kHeader - kSrb || h.ReturnBufferLen != kSrb + srb.Length ||
-        h.Direction != platform::kNvmeDirectionDeviceToHost || h.DataBufferLen != 0 || h.MetaDataLen != 0 ||
-        h.QueueId != 0) {
+    // The NVMe pass-through header is read only once the request is known to hold it.
+    if (whole < kHeader) {
         return c.Fail(win::ERROR_INVALID_PARAMETER);
     }
-    const uint32_t dataBytes = static_cast<uint32_t>(kSrb + srb.Length - kHeader);
+    const std::optional<NvmePassThroughHeader> header = in.ReadRecord<NvmePassThroughHeader>();
+    if (!header || header->ReturnBufferLen != whole || header->Direction != platform::kNvmeDirectionDeviceToHost ||
+        header->DataBufferLen != 0 || header->MetaDataLen != 0 || header->QueueId != 0) {
+        return c.Fail(win::ERROR_INVALID_PARAMETER);
+    }
+    NvmePassThroughHeader h = *header;
+    const auto data = out.Bytes(kHeader, static_cast<size_t>(whole - kHeader));
+    if (!data) {
+        return c.Fail(win::ERROR_INVALID_PARAMETER);
+    }
     uint32_t command[16];
-    std::memcpy(command, c.in.data() + offsetof(platform::NvmePassThroughHeader, NVMeCmd), sizeof command);
+    std::memcpy(command, h.NVMeCmd, sizeof command);
     NvmeExchange x;
     x.command = command;
-    x.data = std::span(c.sys).subspan(kHeader, dataBytes);
+    x.data = *data;
     std::fill(x.data.begin(), x.data.end(), uint8_t{0});
     slot->disk->ExecuteNvme(x);
     c.record->reachedDrive = true;
+    c.record->nvmeStatus = x.status;
     // Completion entry: command identifier and phase tag in dword 3 with the status field.
     std::memset(h.CplEntry, 0, sizeof h.CplEntry);
     h.CplEntry[3] = (command[0] >> 16) | 0x10000u | (static_cast<uint32_t>(x.status & 0xFF) << 17) |
                     (static_cast<uint32_t>((x.status >> 8) & 0x7) << 25);
-    h.SrbIoCtrl.ReturnCode = x.status == 0 ? 0 : 1;
-    if (x.status != 0) {
-        return c.Fail(win::ERROR_IO_DEVICE);
+    h.SrbIoCtrl.ReturnCode = x.status == 0 ? 0 : kMiniportCommandFailed;
+    if (!out.WriteRecord(0, h)) {
+        return c.Fail(win::ERROR_INVALID_PARAMETER);
     }
-    Store(c.sys, h);
-    c.returned = static_cast<uint32_t>(kSrb + srb.Length);
+    // The call completes either way, as a miniport's does: a command the drive failed comes
+    // back as the header alone, its completion entry and ReturnCode carrying the error.
+    c.returned = static_cast<uint32_t>(x.status == 0 ? whole : kHeader);
     return true;
 }
 

@@ -242,11 +242,11 @@ std::unique_ptr<platform::Device> SimDevices::CreateFile(std::u16string_view pat
     record.result = found && disposition == win::OPEN_EXISTING;
     if (!record.result) {
         record.error = error;
-        log_.push_back(std::move(record));
+        Record(std::move(record));
         platform::SetLastError(error);
         return nullptr;
     }
-    log_.push_back(std::move(record));
+    Record(std::move(record));
     return std::make_unique<SimDeviceHandle>(*this, std::move(target));
 }
 
@@ -262,14 +262,50 @@ std::unique_ptr<platform::DeviceInfoSet> SimDevices::SetupDiGetClassDevs(const u
     return std::make_unique<SimDeviceInfoSet>(std::move(paths));
 }
 
-std::vector<DeviceRequest> SimDevices::Requests() {
+namespace {
+size_t HeldBytes(const DeviceRequest& r) { return r.input.size() + r.directData.size(); }
+}  // namespace
+
+void SimDevices::Record(DeviceRequest request) {
+    request.sequence = nextSequence_++;
+    logBytes_ += HeldBytes(request);
+    log_.push_back(std::move(request));
+    // The newest request stays even when it alone passes the byte bound.
+    while (log_.size() > kRequestLogLimit || (log_.size() > 1 && logBytes_ > kRequestLogBytes)) {
+        logBytes_ -= HeldBytes(log_.front());
+        log_.pop_front();
+    }
+}
+
+uint64_t SimDevices::RequestMark() {
     std::lock_guard lock(mutex_);
-    return log_;
+    return nextSequence_;
+}
+
+std::vector<DeviceRequest> SimDevices::RequestsSince(uint64_t mark) {
+    std::lock_guard lock(mutex_);
+    auto first = std::find_if(log_.begin(), log_.end(), [&](const DeviceRequest& r) { return r.sequence >= mark; });
+    return {first, log_.end()};
+}
+
+std::vector<DeviceRequest> SimDevices::LastRequests(size_t count) {
+    std::lock_guard lock(mutex_);
+    const size_t n = std::min(count, log_.size());
+    return {log_.end() - static_cast<std::ptrdiff_t>(n), log_.end()};
+}
+
+std::optional<DeviceRequest> SimDevices::LastRequest() {
+    std::lock_guard lock(mutex_);
+    if (log_.empty()) {
+        return std::nullopt;
+    }
+    return log_.back();
 }
 
 void SimDevices::ClearRequests() {
     std::lock_guard lock(mutex_);
     log_.clear();
+    logBytes_ = 0;
 }
 
 SimDisk* SimDevices::Disk(uint32_t number) {
@@ -321,14 +357,14 @@ bool SimDevices::ReadDisk(const Target& target, uint64_t* position, void* buffer
     // Raw disk reads move whole sectors.
     if (target.disk == nullptr || size % 512 != 0 || (buffer == nullptr && size != 0)) {
         record.error = target.disk == nullptr ? win::ERROR_INVALID_FUNCTION : win::ERROR_INVALID_PARAMETER;
-        log_.push_back(record);
+        Record(record);
         platform::SetLastError(record.error);
         return false;
     }
     record.disk = target.disk->Profile().number;
     if (!target.disk->MediaReady()) {
         record.error = win::ERROR_IO_DEVICE;
-        log_.push_back(record);
+        Record(record);
         platform::SetLastError(record.error);
         return false;
     }
@@ -341,7 +377,7 @@ bool SimDevices::ReadDisk(const Target& target, uint64_t* position, void* buffer
     }
     record.result = true;
     record.bytesReturned = static_cast<uint32_t>(n);
-    log_.push_back(record);
+    Record(record);
     return true;
 }
 

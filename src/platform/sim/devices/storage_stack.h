@@ -4,6 +4,7 @@
 // the disk device-interface listing, and the drives behind them. Every request is recorded,
 // with a copy of its bytes, so tests can see exactly what went over the wire.
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -24,6 +25,7 @@ inline constexpr uint8_t kDiskInterfaceGuid[16] = {0x07, 0x63, 0xF5, 0x53, 0xBF,
 
 struct DeviceRequest {
     enum class Kind { Open, Ioctl, Read };
+    uint64_t sequence = 0;                // counts every request since the machine was built
     Kind kind = Kind::Ioctl;
     std::u16string path;                  // the path the handle was opened with
     std::optional<uint32_t> disk;         // the disk the handle reaches (none for a port or a failed open)
@@ -35,6 +37,7 @@ struct DeviceRequest {
     uint32_t bytesReturned = 0;
     bool reachedDrive = false;            // a command got to the drive
     std::optional<platform::AtaTaskFile> ata;  // the registers the drive received
+    std::optional<uint16_t> nvmeStatus;   // the status field an NVMe command completed with
 };
 
 class SimDevices : public platform::Devices {
@@ -57,8 +60,20 @@ public:
     // gets the partition table of its volumes; `systemDrive`'s partition is the active one.
     void AttachVolumes(const std::vector<VolumeProfile>* volumes, char16_t systemDrive = u'C');
 
-    // Tests and tools.
-    std::vector<DeviceRequest> Requests();
+    // Tests and tools. The request log keeps the last kRequestLogLimit requests, and drops the
+    // oldest sooner when the bytes they hold pass kRequestLogBytes, so a long run (a fuzzer,
+    // a soak) cannot grow it without bound. Take what a check needs: the requests since a
+    // mark, or the last few.
+    static constexpr size_t kRequestLogLimit = 1024;
+    static constexpr size_t kRequestLogBytes = size_t{16} << 20;
+    // The sequence number the next request will get.
+    uint64_t RequestMark();
+    // The kept requests numbered `mark` or later, oldest first.
+    std::vector<DeviceRequest> RequestsSince(uint64_t mark);
+    // The last `count` kept requests (fewer when fewer are kept), oldest first.
+    std::vector<DeviceRequest> LastRequests(size_t count);
+    // The most recent request, or nothing when none is kept.
+    std::optional<DeviceRequest> LastRequest();
     void ClearRequests();
     SimDisk* Disk(uint32_t number);
     SataDrive* Sata(uint32_t number);
@@ -101,10 +116,14 @@ private:
     bool VolumeControl(Call& c, uint32_t code, const VolumeProfile& volume);
     // Hands one ATA command to the drive, with the faults of the disk applied.
     void RunAta(Call& c, AtaExchange& x);
+    // Appends to the request log (under mutex_), dropping the oldest beyond its bounds.
+    void Record(DeviceRequest request);
 
     std::mutex mutex_;
     std::vector<Slot> slots_;
-    std::vector<DeviceRequest> log_;
+    std::deque<DeviceRequest> log_;
+    size_t logBytes_ = 0;      // input and direct-data bytes the kept requests hold
+    uint64_t nextSequence_ = 0;
     const std::vector<VolumeProfile>* volumes_ = nullptr;
 };
 

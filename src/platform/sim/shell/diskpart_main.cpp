@@ -10,8 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <iostream>
-#include <iterator>
 #include <string>
 
 #include "platform/sim/shell/diskpart.h"
@@ -34,24 +32,45 @@ bool IsSwitch(const std::string& a, char name) {
     return a.size() == 2 && (a[0] == '/' || a[0] == '-') && (a[1] == name || a[1] == name - 'a' + 'A');
 }
 
+// A script longer than this is refused rather than read on: a script path that names an
+// endless file (or standard input that never ends) must not grow the process without bound.
+constexpr size_t kMaxScriptBytes = size_t{1} << 20;
+
+enum class ScriptRead { Ok, Unreadable, TooLarge };
+
 // The script's bytes through the PC's files (text mode: CR LF reads as "\n").
-std::optional<std::string> ReadScript(sim::SimFiles& files, const std::u16string& path) {
+ScriptRead ReadScript(sim::SimFiles& files, const std::u16string& path, std::string* text) {
     auto file = files.OpenStream(path, "r");
     if (!file) {
-        return std::nullopt;
+        return ScriptRead::Unreadable;
     }
-    std::string text;
     char buffer[4096];
     for (;;) {
         uint32_t n = 0;
         if (!file->Read(buffer, sizeof buffer, &n)) {
-            return std::nullopt;
+            return ScriptRead::Unreadable;
         }
         if (n == 0) {
-            return text;
+            return ScriptRead::Ok;
         }
-        text.append(buffer, n);
+        if (n > kMaxScriptBytes - text->size()) {
+            return ScriptRead::TooLarge;
+        }
+        text->append(buffer, n);
     }
+}
+
+// Standard input up to its end, within the same bound.
+ScriptRead ReadStandardInput(std::string* text) {
+    char buffer[4096];
+    size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) {
+        if (n > kMaxScriptBytes - text->size()) {
+            return ScriptRead::TooLarge;
+        }
+        text->append(buffer, n);
+    }
+    return std::ferror(stdin) != 0 ? ScriptRead::Unreadable : ScriptRead::Ok;
 }
 
 }  // namespace
@@ -99,14 +118,18 @@ int main(int argc, char** argv) {
             }
         }
         const std::u16string path = platform::Utf8ToUtf16(*scriptPath);
-        std::optional<std::string> text = ReadScript(files, path);
-        if (!text) {
+        const ScriptRead read = ReadScript(files, path, &script);
+        if (read == ScriptRead::TooLarge) {
+            Write("The script file \"" + *scriptPath + "\" is too large (more than 1 MB).\r\n\r\n");
+            return 2;
+        }
+        if (read != ScriptRead::Ok) {
             Write("The script file \"" + *scriptPath + "\" could not be found or read.\r\n\r\n");
             return 2;
         }
-        script = std::move(*text);
-    } else {
-        script.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    } else if (ReadStandardInput(&script) == ScriptRead::TooLarge) {
+        Write("\r\nThe commands given to DiskPart are too long (more than 1 MB).\r\n");
+        return 2;
     }
 
     sim::DiskpartRun run = sim::RunDiskpartScript(profile, script);

@@ -1,10 +1,11 @@
 #include "platform/sim/volumes/sim_file_versions.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <vector>
 
 #include "platform/last_error.h"
@@ -21,7 +22,15 @@ bool IsRelative(std::u16string_view name) {
     return !(name.size() >= 2 && name[1] == u':') && !(!name.empty() && (name[0] == u'\\' || name[0] == u'/'));
 }
 
-// The record of a host file, read through a mapping so that a large program costs no copy.
+// The longest record: the marker, four numbers of up to five digits, three dots and the NUL.
+constexpr size_t kLongestRecord = platform::kVersionRecordMarker.size() + 4 * 5 + 3 + 1;
+constexpr size_t kChunk = size_t{1} << 20;
+
+// The record of a host file, read in chunks: a large program costs no more than one chunk
+// of memory, and a file that changes size while it is read ends the scan where its bytes
+// end (a mapping would fault on the pages a shrinking file no longer has). Each chunk is
+// searched together with the last bytes of the one before, so that a record across a
+// chunk boundary is found too.
 std::optional<platform::FileVersionNumbers> RecordOf(const std::filesystem::path& host, bool* opened) {
     *opened = false;
     const int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
@@ -35,13 +44,24 @@ std::optional<platform::FileVersionNumbers> RecordOf(const std::filesystem::path
     }
     *opened = true;
     std::optional<platform::FileVersionNumbers> record;
-    if (st.st_size > 0) {
-        void* map = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-        if (map != MAP_FAILED) {
-            record = platform::FindVersionRecord(
-                std::span(static_cast<const uint8_t*>(map), static_cast<size_t>(st.st_size)));
-            ::munmap(map, static_cast<size_t>(st.st_size));
+    std::vector<uint8_t> window(kLongestRecord + kChunk);
+    size_t carried = 0;  // bytes kept from the previous chunk at the start of the window
+    for (;;) {
+        ssize_t n;
+        do {
+            n = ::read(fd, window.data() + carried, kChunk);
+        } while (n < 0 && errno == EINTR);
+        if (n <= 0) {
+            break;
         }
+        const size_t filled = carried + static_cast<size_t>(n);
+        record = platform::FindVersionRecord(std::span<const uint8_t>(window).first(filled));
+        if (record) {
+            break;
+        }
+        carried = std::min(filled, kLongestRecord - 1);
+        std::copy(window.begin() + static_cast<std::ptrdiff_t>(filled - carried),
+                  window.begin() + static_cast<std::ptrdiff_t>(filled), window.begin());
     }
     ::close(fd);
     return record;
