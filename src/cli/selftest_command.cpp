@@ -151,7 +151,7 @@ int RunToEnd(CommandContext& context, DiagnosticsPageLogic& page, MainWindowQueu
 // Starts a scan and leaves it running on the drive: the worker is let go once it has sent
 // the start command, without the END it then posts reaching the page.
 int StartOnly(CommandContext& context, DiagnosticsPageLogic& page, MainWindowQueue& window,
-              const PhysicalDriveInfo& r) {
+              DiagnosticsPageLogic::Scan scan, const PhysicalDriveInfo& r) {
     for (;;) {
         const auto message = window.Wait(std::chrono::milliseconds(100));
         if (message && ProgressCode(message->wParam) == KORVANEMSG_WPARAM_PROGRESSSTART) {
@@ -161,7 +161,8 @@ int StartOnly(CommandContext& context, DiagnosticsPageLogic& page, MainWindowQue
     SelfTestAbortRequested = 1;  // the worker leaves at its next step, after the start command
     page.JoinWorkers();
     SelfTestAbortRequested = 0;
-    BusyOperation = kOperationNone;
+    // The END that would give the page's claim back is not handled: give it back here.
+    ReleaseBusyOperation(scan == DiagnosticsPageLogic::kQuick ? kOperationQuickScan : kOperationFullScan);
     return ReportStatus(context, "selftest", r);
 }
 
@@ -215,7 +216,7 @@ int RunSelftestCommand(CommandContext& context) {
                      record->driveIndex);
     }
     page.Run(scan);
-    return wait ? RunToEnd(context, page, window, scan, *record) : StartOnly(context, page, window, *record);
+    return wait ? RunToEnd(context, page, window, scan, *record) : StartOnly(context, page, window, scan, *record);
 }
 
 }  // namespace tarvex::cli

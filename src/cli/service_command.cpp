@@ -55,6 +55,7 @@ int RunServiceCommand(CommandContext& context) {
         return kExitUsage;
     }
     ScanDrives();
+    bool stopFailed = false;
     if (a[0] != "status") {
         MainWindowQueue window;
         DiagnosticsPageLogic page;
@@ -63,6 +64,7 @@ int RunServiceCommand(CommandContext& context) {
         page.ServiceBoxClicked(on);
         if (!on) {
             RunServiceStop(page, window);
+            stopFailed = LoadThreadResult(page.ThreadData(kOperationServiceStop)) != kServiceStopSucceeded;
         }
     }
     platform::ServiceStatus status;
@@ -83,7 +85,7 @@ int RunServiceCommand(CommandContext& context) {
         std::fprintf(stderr, "tarvexctl: service: \"%s\" cannot be queried (not installed?)\n", name.c_str());
         return kExitCommandFailed;
     }
-    return kExitSuccess;
+    return stopFailed ? kExitCommandFailed : kExitSuccess;
 }
 
 }  // namespace tarvex::cli

@@ -11,22 +11,26 @@ namespace tarvex {
 
 namespace {
 std::mutex globalMutex;
-std::unique_ptr<ATACommand> globalCommand;
+// Every object ever made, the current one last. A replaced object is kept for the rest of the
+// process: a worker (or a call in progress on another thread) may still use the reference it
+// got, and an object is small and replaced only at start-up (and between tests).
+std::vector<std::unique_ptr<ATACommand>> globalCommands;
 }  // namespace
 
 ATACommand::ATACommand() = default;
 
 ATACommand& GlobalAtaCommand() {
     std::lock_guard lock(globalMutex);
-    if (!globalCommand) {
-        globalCommand = std::make_unique<ATACommand>();
+    if (globalCommands.empty()) {
+        globalCommands.push_back(std::make_unique<ATACommand>());
     }
-    return *globalCommand;
+    return *globalCommands.back();
 }
 
 void InitGlobalAtaCommand() {
+    auto fresh = std::make_unique<ATACommand>();  // fully classified before anyone can see it
     std::lock_guard lock(globalMutex);
-    globalCommand = std::make_unique<ATACommand>();
+    globalCommands.push_back(std::move(fresh));
 }
 
 std::unique_ptr<platform::Device> OpenDevice(std::u16string_view path, uint32_t access, uint32_t shareMode,

@@ -156,7 +156,9 @@ private:
 
 // The one ATACommand that lives for the whole run. Its classification decides whether the
 // SMART operations try the pass-through first. Made at start-up once the platform is
-// installed (InitGlobalAtaCommand); first use makes it if start-up did not.
+// installed (InitGlobalAtaCommand); first use makes it if start-up did not. A new object
+// from InitGlobalAtaCommand serves the later calls; the one it replaces stays valid, so a
+// worker that took its reference before keeps working with it to its end.
 ATACommand& GlobalAtaCommand();
 void InitGlobalAtaCommand();
 

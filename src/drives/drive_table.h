@@ -14,6 +14,15 @@ extern int DriveCount;
 extern int SelectedDrive;
 extern std::atomic<int> BusyOperation;
 
+// Claims BusyOperation for an operation of `kind` in one atomic step, on the thread that is
+// about to start it (before its worker exists); false when another operation holds it.
+inline bool ClaimBusyOperation(int kind) {
+    int idle = 0;
+    return BusyOperation.compare_exchange_strong(idle, kind);
+}
+// Gives the claim of `kind` back; a flag that another operation holds stays as it is.
+inline void ReleaseBusyOperation(int kind) { BusyOperation.compare_exchange_strong(kind, 0); }
+
 // At most this many device interfaces are listed.
 inline constexpr int kMaxListedDrives = 80;
 

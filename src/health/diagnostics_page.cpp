@@ -1,6 +1,7 @@
 #include "health/diagnostics_page.h"
 
 #include <algorithm>
+#include <system_error>
 
 #include <fmt/format.h>
 
@@ -102,6 +103,10 @@ void DiagnosticsPageLogic::LoadAlertSettings() {
     modelLabel_ = record != nullptr ? std::u16string(platform::FixedText(record->modelNumber)) : std::u16string();
     temperatureText_ = NumberText(ShownTemperatureAlert());
     lifeText_ = NumberText(ShownLifeAlert());
+    LoadServiceBox();
+}
+
+void DiagnosticsPageLogic::LoadServiceBox() {
     platform::ServiceStatus status;
     const bool stopped = GlobalAtaCommand().QueryServiceState(kMonitoringServiceName, &status) &&
                          status.currentState == win::SERVICE_STOPPED;
@@ -126,27 +131,40 @@ void DiagnosticsPageLogic::FillThreadData(SelfTestThreadData& data, int kind) {
     platform::CopyToFixed(data.windowTitle, kMainWindowTitle);
 }
 
-void DiagnosticsPageLogic::Launch(std::thread& slot, uint32_t (*worker)(void*), SelfTestThreadData& data) {
+bool DiagnosticsPageLogic::Launch(std::thread& slot, uint32_t (*worker)(void*), SelfTestThreadData& data,
+                                  int kind) {
+    // The record is refilled only once the worker that used it before has ended (it has
+    // posted its END already, so this does not wait long).
     if (slot.joinable()) {
-        slot.join();  // the previous run of this slot has posted its END already
+        slot.join();
     }
-    slot = std::thread([worker, &data] { (void)worker(&data); });
+    FillThreadData(data, kind);
+    try {
+        slot = std::thread([worker, &data] { (void)worker(&data); });
+    } catch (const std::system_error&) {
+        return false;  // no thread: the caller gives its claim back
+    }
+    return true;
 }
 
 void DiagnosticsPageLogic::Run(Scan scan) {
-    if (BusyOperation != kOperationNone) {
+    const int kind = KindOf(scan);
+    if (!ClaimBusyOperation(kind)) {
         ShowBusyRefusal();
         return;
     }
     if (SelectedRecord() == nullptr) {
+        ReleaseBusyOperation(kind);
         return;  // no drive to test
     }
     ScanControls& c = scans_[scan];
     c.runEnabled = false;
     c.cancelEnabled = true;
-    BusyOperation = KindOf(scan);
-    FillThreadData(scanData_[scan], KindOf(scan));
-    Launch(scanThreads_[scan], &SelfTestThread, scanData_[scan]);
+    if (!Launch(scanThreads_[scan], &SelfTestThread, scanData_[scan], kind)) {
+        c.runEnabled = true;
+        c.cancelEnabled = false;
+        ReleaseBusyOperation(kind);
+    }
 }
 
 void DiagnosticsPageLogic::Cancel(Scan scan) {
@@ -167,8 +185,13 @@ void DiagnosticsPageLogic::OnProgress(int code, const SelfTestThreadData* data, 
         if (code == KORVANEMSG_WPARAM_PROGRESSSTART) {
             (void)ShowResourceMessage(kStringServiceStopping);
         } else if (code == KORVANEMSG_WPARAM_PROGRESSEND) {
-            BusyOperation = kOperationNone;
-            (void)ShowResourceMessage(kStringServiceStopped);
+            ReleaseBusyOperation(kOperationServiceStop);
+            if (value == kServiceStopSucceeded) {
+                (void)ShowResourceMessage(kStringServiceStopped);
+            } else {
+                (void)ShowMessage(ServiceStopFailureText(LoadServiceStopError(*data)));
+                LoadServiceBox();  // the box shows what the service really is
+            }
             SelfTestAbortRequested = 0;
         }
         return;
@@ -206,7 +229,7 @@ void DiagnosticsPageLogic::EndScan(Scan scan, int result) {
         (void)ShowResourceMessage(id);
     }
     c.barVisible = false;
-    BusyOperation = kOperationNone;
+    ReleaseBusyOperation(KindOf(scan));
     c.runEnabled = true;
     c.cancelEnabled = false;
     SelfTestAbortRequested = 0;
@@ -238,7 +261,10 @@ void DiagnosticsPageLogic::ApplyAlert(std::u16string_view text, bool (ATACommand
 void DiagnosticsPageLogic::ServiceBoxClicked(bool ticked) {
     ATACommand& ata = GlobalAtaCommand();
     (void)ata.SetServiceRunning(kMonitoringServiceName, false);
-    if (BusyOperation != kOperationNone) {
+    // Turning the service off is a background operation and claims the busy flag here, before
+    // its worker exists; turning it on only needs nothing else to run.
+    const bool refused = ticked ? BusyOperation.load() != kOperationNone : !ClaimBusyOperation(kOperationServiceStop);
+    if (refused) {
         ShowBusyRefusal();
         serviceTicked_ = !ticked;
         return;
@@ -251,8 +277,10 @@ void DiagnosticsPageLogic::ServiceBoxClicked(bool ticked) {
     }
     serviceTicked_ = false;
     alertControlsEnabled_ = true;
-    FillThreadData(serviceStopData_, kOperationServiceStop);
-    Launch(serviceStopThread_, &ServiceStopThread, serviceStopData_);
+    if (!Launch(serviceStopThread_, &ServiceStopThread, serviceStopData_, kOperationServiceStop)) {
+        ReleaseBusyOperation(kOperationServiceStop);
+        LoadServiceBox();
+    }
 }
 
 }  // namespace tarvex

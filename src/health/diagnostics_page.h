@@ -68,9 +68,13 @@ public:
 
 private:
     void FillThreadData(SelfTestThreadData& data, int kind);
+    // The service box and the alert controls from the service's state.
+    void LoadServiceBox();
     void EndScan(Scan scan, int result);
     void ApplyAlert(std::u16string_view text, bool (ATACommand::*write)(int));
-    void Launch(std::thread& slot, uint32_t (*worker)(void*), SelfTestThreadData& data);
+    // Joins the slot's previous worker, fills `data` for `kind` and starts `worker` on it;
+    // false when no thread could be made. The caller holds the busy claim for `kind`.
+    bool Launch(std::thread& slot, uint32_t (*worker)(void*), SelfTestThreadData& data, int kind);
 
     ScanControls scans_[2];
     std::u16string modelLabel_;

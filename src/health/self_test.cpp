@@ -99,8 +99,8 @@ void TraceSelfTestStatus(uint8_t status, const void* data) {
 
 uint32_t SelfTestThread(void* threadData) {
     auto* pageData = static_cast<SelfTestThreadData*>(threadData);
+    // BusyOperation was claimed for this run by the thread that started it.
     const SelfTestThreadData data = CopyThreadData(*pageData);
-    BusyOperation = data.operationKind;
 
     const platform::Platform& os = platform::Current();
     const platform::Hwnd window = os.windows->FindWindow(data.windowTitle);
@@ -108,7 +108,7 @@ uint32_t SelfTestThread(void* threadData) {
         // Nobody would hear of the run's progress or end, and the busy flag would stay set
         // with nobody to clear it: give up before the drive is touched.
         Trace("SelfTestThread: main window not found, no self-test started");
-        BusyOperation = kOperationNone;
+        ReleaseBusyOperation(data.operationKind);
         return 1;
     }
     Post(window, KORVANEMSG_WPARAM_PROGRESSSTART, 0, pageData);

@@ -38,7 +38,7 @@ struct SelfTestThreadData {
     int32_t driveIndex = 0;     // physical drive number of the selected drive
     int32_t result = 0;         // SelfTestResult, written by the worker before its END
     int32_t selectedDrive = 0;  // SelectedDrive at start
-    int32_t unused = 0;
+    int32_t error = 0;          // service stop: the Win32 error of a failed stop (scans: unused)
     int32_t operationKind = 0;  // 1 quick scan, 2 full scan, 3 service stop
     char16_t windowTitle[100] = {};
 };
@@ -67,7 +67,9 @@ std::string SelfTestStatusSentence(uint8_t status);
 // "aborted by the host" text shows).
 void TraceSelfTestStatus(uint8_t status, const void* data);
 
-// The worker's entry point (argument: the page's thread data record); returns 1.
+// The worker's entry point (argument: the page's thread data record); returns 1. The starter
+// claims BusyOperation for the run's kind before it starts the worker; the worker gives the
+// claim back only when it ends without a window to post its END to.
 uint32_t SelfTestThread(void* threadData);
 
 }  // namespace tarvex

@@ -278,6 +278,20 @@ TEST_F(CliTest, ServiceStatusOfAPcWithoutTheService) {
     EXPECT_NE(r.err.find("OpenService failed w/err 0x00000424"), std::string::npos) << r.err;
 }
 
+TEST_F(CliTest, ServiceOffThatDoesNotStopSaysWhyAndFails) {
+    const std::string profile = WriteProfile("slow.json", R"({"formatVersion": 1,
+        "os": {"major": 6, "minor": 1, "build": 7601, "servicePack": "Service Pack 1"}, "uiLanguage": 1033,
+        "program": {"path": "C:\\T\\Tarvex.exe"},
+        "services": [{"name": "VARNO Velmora Service", "startType": "auto", "state": "running",
+                      "stopSeconds": 3600}]})");
+    CliRun r = Tarvexctl(State() + " --machine '" + profile + "' service off", "TARVEX_SPEED=100");
+    EXPECT_EQ(r.exitCode, 3) << r.err;
+    EXPECT_EQ(r.out,
+              "Stopping Velmora Service, all operations are not allowed in the mean time!\n"
+              "Velmora Service could not be stopped: it did not stop in time (error 1053).\n"
+              "VARNO Velmora Service: stop pending\n");
+}
+
 TEST_F(CliTest, SelfTestWaitsForItsEndAndShowsTheResult) {
     CliRun r = Tarvexctl(State() + " selftest --drive 0 short --wait", "TARVEX_SPEED=2000");
     ASSERT_EQ(r.exitCode, 0) << r.err;

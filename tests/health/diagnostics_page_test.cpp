@@ -3,6 +3,7 @@
 // service switch.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "app/progress_message.h"
@@ -10,6 +11,7 @@
 #include "device/ata_command.h"
 #include "drives/drive_table.h"
 #include "health/diagnostics_page.h"
+#include "health/service_control.h"
 #include "platform/sim/embedded_profiles.h"
 #include "platform/win32_values.h"
 #include "support/test_machine.h"
@@ -241,7 +243,7 @@ TEST_F(DiagnosticsPageTest, AClickWhileAScanRunsIsRefusedButTheServiceIsStoppedA
     EXPECT_TRUE(Machine().Windows().PostedMessages().empty());
 }
 
-TEST_F(DiagnosticsPageTest, AMissingServiceShowsTheBoxTickedAndItsStopOnlyLogs) {
+TEST_F(DiagnosticsPageTest, AMissingServiceShowsTheBoxTickedAndItsStopFails) {
     nlohmann::json profile = DemoProfile();
     profile.erase("services");
     Open(profile);
@@ -249,8 +251,110 @@ TEST_F(DiagnosticsPageTest, AMissingServiceShowsTheBoxTickedAndItsStopOnlyLogs) 
     EXPECT_FALSE(page_->AlertControlsEnabled());
     page_->ServiceBoxClicked(false);
     Finish();
-    EXPECT_EQ(Messages(), (std::vector<std::u16string>{String(340), String(341)}));
+    EXPECT_EQ(Messages(),
+              (std::vector<std::u16string>{
+                  String(340), u"Velmora Service could not be stopped: the service is not installed (error 1060)."}))
+        << "no success after a stop that failed";
+    EXPECT_TRUE(page_->ServiceTicked()) << "the box shows what the service is: unknown, so locked";
+    EXPECT_FALSE(page_->AlertControlsEnabled());
     EXPECT_TRUE(Idle());
+    EXPECT_EQ(LoadThreadResult(page_->ThreadData(kOperationServiceStop)), kServiceStopFailed);
+}
+
+nlohmann::json WithSlowService(const char* state, int startSeconds, int stopSeconds) {
+    nlohmann::json profile = WithService(state);
+    profile["services"][0]["startSeconds"] = startSeconds;
+    profile["services"][0]["stopSeconds"] = stopSeconds;
+    return profile;
+}
+
+TEST_F(DiagnosticsPageTest, AStopThatFailsSaysWhyAndTheBoxShowsTheRealState) {
+    // The service manager cannot record the change: the service keeps running.
+    Open(WithService("running"));
+    const std::filesystem::path blocker = machine_->StateDir() / "services.json.new";
+    ASSERT_TRUE(std::filesystem::create_directory(blocker));
+    page_->ServiceBoxClicked(false);
+    EXPECT_FALSE(page_->ServiceTicked()) << "cleared by the click";
+    Finish();
+    EXPECT_EQ(Messages().back(),
+              u"Velmora Service could not be stopped: the service control manager could not record the change "
+              u"(error 31).");
+    EXPECT_TRUE(page_->ServiceTicked());
+    EXPECT_FALSE(page_->AlertControlsEnabled());
+    EXPECT_TRUE(Idle());
+    std::filesystem::remove(blocker);
+    EXPECT_EQ(ServiceState().currentState, win::SERVICE_RUNNING);
+
+    // A service still starting cannot take a stop request.
+    Open(WithSlowService("stopped", 5, 0));
+    page_->ServiceBoxClicked(true);
+    ASSERT_EQ(ServiceState().currentState, win::SERVICE_START_PENDING);
+    page_->ServiceBoxClicked(false);
+    Finish();
+    EXPECT_EQ(Messages().back(),
+              u"Velmora Service could not be stopped: it cannot accept a stop request now (error 1061).");
+    EXPECT_TRUE(page_->ServiceTicked());
+    EXPECT_TRUE(Idle());
+
+    // A stop that takes a while is waited for on the PC's clock, and then it worked.
+    Open(WithSlowService("running", 0, 3));
+    page_->ServiceBoxClicked(false);
+    Finish();
+    EXPECT_EQ(Messages(), (std::vector<std::u16string>{String(340), String(341)}));
+    EXPECT_EQ(ServiceState().currentState, win::SERVICE_STOPPED);
+    EXPECT_FALSE(page_->ServiceTicked());
+    EXPECT_TRUE(page_->AlertControlsEnabled());
+    EXPECT_GE(Machine().Clock().ElapsedMs(), 3000);
+
+    // One that takes longer than the wait is not reported as stopped.
+    Open(WithSlowService("running", 0, 600));
+    page_->ServiceBoxClicked(false);
+    Finish();
+    EXPECT_EQ(Messages().back(), u"Velmora Service could not be stopped: it did not stop in time (error 1053).");
+    EXPECT_EQ(ServiceState().currentState, win::SERVICE_STOP_PENDING);
+    EXPECT_TRUE(page_->ServiceTicked()) << "stop pending: the thresholds stay locked";
+    EXPECT_TRUE(Idle());
+    EXPECT_GE(Machine().Clock().ElapsedMs(), static_cast<int64_t>(kServiceStopWaitMs));
+}
+
+TEST_F(DiagnosticsPageTest, TheBusyFlagIsClaimedBeforeTheWorkerStartsAndFreedOnlyByItsOwner) {
+    Open(WithService("running"));
+    page_->ServiceBoxClicked(false);
+    // Claimed by the click itself: a Run in the moment before the worker runs is refused.
+    EXPECT_EQ(BusyOperation.load(), kOperationServiceStop);
+    page_->Run(DiagnosticsPageLogic::kQuick);
+    EXPECT_TRUE(page_->Controls(DiagnosticsPageLogic::kQuick).runEnabled) << "no scan started";
+    Finish();
+    EXPECT_EQ(Messages(), (std::vector<std::u16string>{String(247), String(340), String(341)}));
+    EXPECT_TRUE(Idle());
+
+    // A scan claims the flag when Run is pressed, and an END of another operation leaves
+    // that claim alone.
+    page_->Run(DiagnosticsPageLogic::kFull);
+    EXPECT_EQ(BusyOperation.load(), kOperationFullScan);
+    page_->OnProgress(KORVANEMSG_WPARAM_PROGRESSEND, &page_->ThreadData(kOperationServiceStop), kServiceStopSucceeded);
+    EXPECT_EQ(BusyOperation.load(), kOperationFullScan) << "the service stop's END frees only its own claim";
+    page_->OnProgress(KORVANEMSG_WPARAM_PROGRESSEND, &page_->ThreadData(kOperationQuickScan), kSelfTestSucceeded);
+    EXPECT_EQ(BusyOperation.load(), kOperationFullScan) << "nor does the other scan's";
+    Finish();
+    EXPECT_EQ(Messages().back(), String(271));
+    EXPECT_TRUE(Idle());
+}
+
+TEST_F(DiagnosticsPageTest, PostsHandledWhileTheWorkerRunsEndTheScan) {
+    // As the main window does: its thread handles each post while the worker goes on.
+    page_->Run(DiagnosticsPageLogic::kQuick);
+    int delivered = 0;
+    while (BusyOperation.load() != kOperationNone) {
+        delivered += Pump();
+        std::this_thread::yield();
+    }
+    page_->JoinWorkers();
+    delivered += Pump();
+    EXPECT_GE(delivered, 3) << "START, some PROGRESSING, END";
+    EXPECT_EQ(Messages(), std::vector<std::u16string>{String(268)});
+    EXPECT_TRUE(Idle());
+    EXPECT_EQ(LoadThreadResult(page_->ThreadData(kOperationQuickScan)), kSelfTestSucceeded);
 }
 
 TEST_F(DiagnosticsPageTest, AStoppedServiceLeavesTheThresholdsEditable) {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <future>
 #include <mutex>
+#include <thread>
 
 #include "app/progress_message.h"
 #include "app/trace.h"
@@ -119,6 +121,7 @@ TEST(SelfTestStatusTable, EachStatusValueEndsOrGoesOn) {
 }
 
 TEST_F(SelfTestWorkerTest, ExtendedRunReportsProgressThenSuccess) {
+    ASSERT_TRUE(ClaimBusyOperation(kOperationFullScan));  // as the page's Run does
     RunScan({0xF9, 0xF5, 0xF0, 0x00}, kOperationFullScan);
     EXPECT_EQ(drive_.subcommands, std::vector<uint8_t>{2});
     EXPECT_EQ(Posts(), (Posted{{1, 0}, {2, 10}, {2, 50}, {2, 100}, {3, 0}}));
@@ -161,11 +164,51 @@ TEST_F(SelfTestWorkerTest, FailedStatusReadsEndInAFailureNotASuccess) {
 
 TEST_F(SelfTestWorkerTest, WithoutAMainWindowNothingStartsAndTheBusyFlagIsCleared) {
     machine_->Windows().UnregisterWindow(window_);
+    ASSERT_TRUE(ClaimBusyOperation(kOperationQuickScan));
     RunScan({0xF9});
-    EXPECT_EQ(BusyOperation.load(), 0);
+    EXPECT_EQ(BusyOperation.load(), 0) << "the run's claim is given back";
     EXPECT_TRUE(drive_.subcommands.empty());
     EXPECT_EQ(drive_.reads, 0);
     EXPECT_EQ(machine_->Clock().SleepCount(), 0u);
+
+    // The worker never takes the flag itself, nor frees a claim it does not hold.
+    BusyOperation = kOperationServiceStop;
+    RunScan({0xF9});
+    EXPECT_EQ(BusyOperation.load(), kOperationServiceStop);
+    BusyOperation = 0;
+    window_ = machine_->Windows().RegisterWindow(kMainWindowTitle, nullptr);
+    RunScan({0x00});
+    EXPECT_EQ(BusyOperation.load(), 0) << "a worker started without a claim does not claim";
+}
+
+TEST_F(SelfTestWorkerTest, ARunKeepsTheCommandObjectItStartedWithWhenANewOneIsMade) {
+    drive_.statuses = {0xF9, 0xF5, 0x00};
+    FakeDevices::Answer scripted = drive_.Answer();
+    std::promise<void> firstPoll;
+    std::promise<void> replaced;
+    std::future<void> replacedSeen = replaced.get_future();
+    bool held = false;
+    fake_.answer = [&, scripted](const FakeDevices::Request& r, std::span<uint8_t> out, uint32_t* returned,
+                                 std::span<uint8_t> extra) {
+        const bool ok = scripted(r, out, returned, extra);
+        if (drive_.reads == 1 && !held) {
+            held = true;  // hold the first poll until the object has been replaced
+            firstPoll.set_value();
+            replacedSeen.wait();
+        }
+        return ok;
+    };
+    data_.driveIndex = 3;
+    data_.operationKind = kOperationQuickScan;
+    platform::CopyToFixed(data_.windowTitle, kMainWindowTitle);
+    std::thread worker([this] { (void)SelfTestThread(&data_); });
+    firstPoll.get_future().wait();
+    InitGlobalAtaCommand();  // start-up again, while the worker is inside a status read
+    replaced.set_value();
+    worker.join();
+    EXPECT_EQ(drive_.reads, 3) << "the worker went on polling with the object it holds";
+    EXPECT_EQ(LoadThreadResult(data_), 101);
+    EXPECT_EQ(Posts(), (Posted{{1, 0}, {2, 10}, {2, 50}, {3, 0}}));
 }
 
 TEST_F(SelfTestWorkerTest, AnAbortRequestBeforeTheFirstPollEndsAsAborted) {
