@@ -35,26 +35,27 @@ public:
     OsVersionInfo osVersion;
 
     // Buffered ATA pass-through addressed by device path (timeout 2 s) or by drive number
-    // (\\.\PhysicalDriveN, timeout 1000 s). `flags` are ATA_FLAGS_*; a request without data
-    // carries flags 0. Lengths above 32768 are refused without opening the drive.
-    [[nodiscard]] int SendAtaCommandPhysicalDrive(std::u16string_view path, uint8_t device, uint8_t command,
-                                                  uint8_t features, uint8_t count, uint8_t lbaLow,
-                                                  uint8_t lbaMid, uint8_t lbaHigh, uint8_t* buffer,
-                                                  uint32_t length, uint16_t flags);
-    [[nodiscard]] int SendAtaCommandPhysicalDrive(int driveNumber, uint8_t device, uint8_t command,
-                                                  uint8_t features, uint8_t count, uint8_t lbaLow,
-                                                  uint8_t lbaMid, uint8_t lbaHigh, uint8_t* buffer,
-                                                  uint32_t length, uint16_t flags);
-    // The same with the registers packed: packedLow = features | count << 8 | lbaLow << 16 |
-    // lbaMid << 24, packedHigh = lbaHigh | device << 8 | command << 16.
-    [[nodiscard]] int SendAtaCommandPD(std::u16string_view path, uint32_t packedLow, uint32_t packedHigh,
-                                       uint8_t* buffer, uint32_t length, uint16_t flags);
+    // (\\.\PhysicalDriveN, timeout 1000 s), with the registers of `taskFile` (for SMART, LBA
+    // low takes the sector count). `flags` are ATA_FLAGS_*; a request without data carries
+    // flags 0. Lengths above 32768 are refused without opening the drive, on every system. A
+    // data-in request whose reply is shorter than `length` fails. `registersOut` (optional)
+    // receives the registers the drive returned: the error in `features`, the status in
+    // `command`; a completed call counts as success even when that status has ERR set.
+    [[nodiscard]] int SendAtaCommandPhysicalDrive(std::u16string_view path, const AtaTaskFile& taskFile,
+                                                  uint8_t* buffer, uint32_t length, uint16_t flags,
+                                                  AtaTaskFile* registersOut = nullptr);
+    [[nodiscard]] int SendAtaCommandPhysicalDrive(int driveNumber, const AtaTaskFile& taskFile, uint8_t* buffer,
+                                                  uint32_t length, uint16_t flags,
+                                                  AtaTaskFile* registersOut = nullptr);
+    // The same by device path, with LBA low kept as given for SMART (the log address).
+    [[nodiscard]] int SendAtaCommandPD(std::u16string_view path, const AtaTaskFile& taskFile, uint8_t* buffer,
+                                       uint32_t length, uint16_t flags, AtaTaskFile* registersOut = nullptr);
     // Direct pass-through to \\.\PhysicalDriveN with a 16-byte-aligned data buffer. Fails also
-    // when the drive reports ERR. `lengthInOut` gives the byte count and receives the count
-    // the driver reports.
+    // when the drive reports ERR, and for data in when fewer bytes came back than asked.
+    // `lengthInOut` gives the byte count and receives the count the driver reports.
     [[nodiscard]] int SendAtaCommandDirect(int driveNumber, uint8_t dataOut, const uint8_t* source,
-                                           uint8_t* destination, uint32_t* lengthInOut, uint32_t packedLow,
-                                           uint32_t packedHigh);
+                                           uint8_t* destination, uint32_t* lengthInOut,
+                                           const AtaTaskFile& taskFile);
     // \\.\PhysicalDriveN opened for reading and writing; null when it cannot be opened.
     std::unique_ptr<platform::Device> OpenPhysicalDrive(int driveNumber);
 
@@ -71,7 +72,8 @@ public:
     // The self-test execution status byte (byte 363 of SMART READ DATA) of a drive, in the low
     // byte; 0 when the page cannot be read, which `readOk` (optional) tells apart.
     [[nodiscard]] int GetSelfTestStatus(int driveNumber, bool* readOk = nullptr);
-    // SMART EXECUTE OFF-LINE IMMEDIATE: 1 short, 2 extended self-test, 0x7F abort.
+    // SMART EXECUTE OFF-LINE IMMEDIATE: 1 short, 2 extended self-test, 0x7F abort. Fails also
+    // when the drive refuses the subcommand (ERR in the status it returns).
     [[nodiscard]] int DoSmartSelfTest(int driveNumber, uint8_t subcommand);
     [[nodiscard]] int SmartReadLogPd(std::u16string_view path, uint8_t device, uint8_t sectorCount,
                                      uint8_t logAddress, uint8_t* buffer512);
@@ -124,7 +126,10 @@ public:
     bool QueryServiceState(std::u16string_view serviceName, platform::ServiceStatus* status);
     bool SetServiceRunning(std::u16string_view serviceName, bool on);
 
-    // NVMe through the miniport's "NvmeMini" interface on the drive's SCSI port.
+    // NVMe through the miniport's "NvmeMini" interface on the drive's SCSI port. The port
+    // name is empty unless the address query succeeded with a whole SCSI_ADDRESS. A command
+    // fails also when its reply is short or its completion reports an error (status field of
+    // the completion entry or the driver's ReturnCode non-zero); nothing is copied out then.
     bool GetScsiPortName(std::u16string_view devicePath, std::u16string* portName);
     bool IdentifyCommand_Controller(std::u16string_view devicePath, uint8_t* buffer4248);
     bool GetLogPageCommand_SMART_Health(std::u16string_view devicePath, uint8_t* log512);
@@ -145,13 +150,22 @@ private:
     // A SMART data-in page: pass-through first where the system has it, then receive-data.
     bool ReadSmartPage(const DriveTarget& target, uint8_t feature, uint8_t device, uint8_t* page512,
                        const SmartTexts& texts);
-    int SendBuffered(std::unique_ptr<platform::Device> device, uint32_t timeout, const AtaTaskFile& taskFile,
-                     uint8_t* buffer, uint32_t length, uint16_t flags);
-    int SendIdePassThrough(std::unique_ptr<platform::Device> device, const AtaTaskFile& taskFile,
-                           uint8_t* buffer, uint32_t length);
+    std::unique_ptr<platform::Device> OpenTarget(const DriveTarget& target);
+    // Chooses the request form (buffered, or IDE where ATA pass-through is missing) and sends.
+    int SendTaskFile(const DriveTarget& target, uint32_t timeout, const AtaTaskFile& taskFile, uint8_t* buffer,
+                     uint32_t length, uint16_t flags, AtaTaskFile* registersOut);
+    int SendBuffered(const DriveTarget& target, uint32_t timeout, const AtaTaskFile& taskFile, uint8_t* buffer,
+                     uint32_t length, uint16_t flags, AtaTaskFile* registersOut);
+    int SendIdePassThrough(const DriveTarget& target, const AtaTaskFile& taskFile, uint8_t* buffer, uint32_t length,
+                           bool dataIn, AtaTaskFile* registersOut);
+    // Whether the SMART and IDENTIFY operations try the pass-through before receive-data.
+    static bool TriesPassThroughFirst();
     // A SMART_RCV_DRIVE_DATA request; true when it returned exactly 528 bytes.
     bool SendSmartReceive(platform::Device& device, const platform::IdeRegs& regs, uint8_t* data512);
-    bool SendNvmeRequest(std::u16string_view devicePath, uint8_t* buffer, uint32_t size);
+    // One miniport request: kNvmeOk, or why it failed (the call itself, with the last error
+    // set; a reply shorter than the request; a command the driver or the drive failed).
+    enum NvmeResult { kNvmeOk, kNvmeCallFailed, kNvmeShortReply, kNvmeCommandFailed };
+    int SendNvmeRequest(std::u16string_view devicePath, uint8_t* buffer, uint32_t size);
 };
 
 // The one ATACommand that lives for the whole run. Its classification decides whether the

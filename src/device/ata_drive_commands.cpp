@@ -5,63 +5,59 @@
 
 #include "app/trace.h"
 #include "device/ata_command.h"
+#include "platform/byte_span.h"
 #include "platform/platform.h"
 
 namespace tarvex {
 
 namespace {
 
-constexpr uint8_t kCmdDataSetManagement = 0x06;
-constexpr uint8_t kCmdDownloadMicrocode = 0x92;
-constexpr uint8_t kCmdStandbyImmediate = 0xE0;
-constexpr uint8_t kCmdFlushCacheExt = 0xEA;
-constexpr uint8_t kCmdSetFeatures = 0xEF;
-constexpr uint8_t kCmdSecuritySetPassword = 0xF1;
-constexpr uint8_t kCmdSecurityErasePrepare = 0xF3;
-constexpr uint8_t kCmdSecurityEraseUnit = 0xF4;
+constexpr uint8_t kTrimFeature = 0x01;  // DATA SET MANAGEMENT: the TRIM bit
 constexpr uint16_t kFlagsTrim = 0x1C;  // data out, 48-bit, DMA
 // The 16-bit block offset of DOWNLOAD MICROCODE addresses at most this many blocks.
 constexpr uint64_t kMicrocodeOffsetLimit = 0x10000;
 
-uint32_t PackLow(uint8_t features, uint8_t count, const uint8_t lba[3]) {
-    return features | (count << 8) | (lba[0] << 16) | (static_cast<uint32_t>(lba[1]) << 24);
-}
-uint32_t PackHigh(uint8_t lbaHigh, uint8_t device, uint8_t command) {
-    return lbaHigh | (device << 8) | (command << 16);
+// A command with no registers but the command and the device.
+AtaTaskFile Plain(uint8_t command, uint8_t device) { return AtaTaskFile{0, 0, 0, 0, 0, device, command, 0}; }
+
+// The registers of the vendor sequence: LBA low, mid and high hold a three-byte signature.
+AtaTaskFile Vendor(uint8_t command, uint8_t features, uint8_t count, const uint8_t lba[3], uint8_t device) {
+    return AtaTaskFile{features, count, lba[0], lba[1], lba[2], device, command, 0};
 }
 
 }  // namespace
 
 int ATACommand::DoFlushCacheExt(int driveNumber, uint8_t device) {
-    const int result = SendAtaCommandPhysicalDrive(driveNumber, device, kCmdFlushCacheExt, 0, 0, 0, 0, 0, nullptr, 0,
-                                                   platform::ATA_FLAGS_DRDY_REQUIRED);
+    const int result = SendAtaCommandPhysicalDrive(driveNumber, Plain(platform::kAtaCmdFlushCacheExt, device), nullptr,
+                                                   0, platform::ATA_FLAGS_DRDY_REQUIRED);
     Trace("ATACommand::DoFlushCacheExt--Done\n");
     return result;
 }
 
 int ATACommand::SecuritySetPassword(int driveNumber, uint8_t* block512) {
-    return SendAtaCommandPhysicalDrive(driveNumber, 0, kCmdSecuritySetPassword, 0, 0, 0, 0, 0, block512, 512,
+    return SendAtaCommandPhysicalDrive(driveNumber, Plain(platform::kAtaCmdSecuritySetPassword, 0), block512, 512,
                                        platform::ATA_FLAGS_DATA_OUT);
 }
 
 int ATACommand::SecurityErasePrepare(int driveNumber, uint8_t device) {
-    return SendAtaCommandPhysicalDrive(driveNumber, device, kCmdSecurityErasePrepare, 0, 0, 0, 0, 0, nullptr, 0,
+    return SendAtaCommandPhysicalDrive(driveNumber, Plain(platform::kAtaCmdSecurityErasePrepare, device), nullptr, 0,
                                        platform::ATA_FLAGS_DRDY_REQUIRED);
 }
 
 int ATACommand::SecurityEraseUnit(int driveNumber, uint8_t* block512) {
-    return SendAtaCommandPhysicalDrive(driveNumber, 0, kCmdSecurityEraseUnit, 0, 0, 0, 0, 0, block512, 512,
+    return SendAtaCommandPhysicalDrive(driveNumber, Plain(platform::kAtaCmdSecurityEraseUnit, 0), block512, 512,
                                        platform::ATA_FLAGS_DATA_OUT);
 }
 
 int ATACommand::StandbyImmediate(int driveNumber, uint8_t device) {
-    return SendAtaCommandPhysicalDrive(driveNumber, device, kCmdStandbyImmediate, 0, 0, 0, 0, 0, nullptr, 0,
+    return SendAtaCommandPhysicalDrive(driveNumber, Plain(platform::kAtaCmdStandbyImmediate, device), nullptr, 0,
                                        platform::ATA_FLAGS_DRDY_REQUIRED);
 }
 
 int ATACommand::DataSetManagementTrim(int driveNumber, uint8_t* rangeBlock, uint32_t length) {
-    return SendAtaCommandPhysicalDrive(driveNumber, 0, kCmdDataSetManagement, 0x01, 0x01, 0, 0, 0, rangeBlock, length,
-                                       kFlagsTrim);
+    return SendAtaCommandPhysicalDrive(
+        driveNumber, AtaTaskFile{kTrimFeature, 0x01, 0, 0, 0, 0, platform::kAtaCmdDataSetManagement, 0}, rangeBlock,
+        length, kFlagsTrim);
 }
 
 int ATACommand::DownloadMicrocode(std::u16string_view firmwareFile, uint8_t device, std::u16string_view path,
@@ -94,9 +90,10 @@ int ATACommand::DownloadMicrocode(std::u16string_view firmwareFile, uint8_t devi
             break;
         }
         Trace("%d DownloadMicrocode--read %d bytes", number, static_cast<int>(got));
-        if (!SendAtaCommandPhysicalDrive(path, device, kCmdDownloadMicrocode, mode, blocksPerPiece, 0,
-                                         static_cast<uint8_t>(offset & 0xFF), static_cast<uint8_t>(offset >> 8),
-                                         piece.data(), kMicrocodePieceSize, platform::ATA_FLAGS_DATA_OUT)) {
+        // LBA mid and high carry the block offset of the piece.
+        const AtaTaskFile tf{mode,   blocksPerPiece, 0, static_cast<uint8_t>(offset & 0xFF), static_cast<uint8_t>(offset >> 8),
+                             device, platform::kAtaCmdDownloadMicrocode, 0};
+        if (!SendAtaCommandPhysicalDrive(path, tf, piece.data(), kMicrocodePieceSize, platform::ATA_FLAGS_DATA_OUT)) {
             return 0;
         }
         offset += blocksPerPiece;
@@ -117,33 +114,29 @@ uint32_t ATACommand::GetVendorStatistics(int driveNumber, uint8_t sectorCount, u
     std::vector<uint8_t> block(512, 0);
     uint32_t n = 512;
     if (!SendAtaCommandDirect(driveNumber, 1, block.data(), nullptr, &n,
-                              PackLow(platform::kVendorModeFeature, platform::kVendorModeKey, noLba),
-                              PackHigh(0, device, kCmdSetFeatures))) {
+                              Vendor(platform::kAtaCmdSetFeatures, platform::kVendorModeFeature,
+                                     platform::kVendorModeKey, noLba, device))) {
         return 0;
     }
     // 2. Table request: the request signature and the big-endian table address.
-    std::memcpy(block.data(), platform::kVendorRequestSignature, 3);
-    block[3] = 0;
-    const uint32_t address = platform::kVendorStatisticsTableAddress;
-    block[4] = static_cast<uint8_t>(address >> 24);
-    block[5] = static_cast<uint8_t>(address >> 16);
-    block[6] = static_cast<uint8_t>(address >> 8);
-    block[7] = static_cast<uint8_t>(address);
+    const platform::ByteWriter request(block);
+    if (!request.CopyIn(0, platform::kVendorRequestSignature) || !request.U8(3, 0) ||
+        !request.U32BigEndian(4, platform::kVendorStatisticsTableAddress)) {
+        return 0;
+    }
     n = 512;
     if (!SendAtaCommandDirect(driveNumber, 1, block.data(), nullptr, &n,
-                              PackLow(0, 1, platform::kVendorRequestLba),
-                              PackHigh(platform::kVendorRequestLba[2], device, platform::kVendorTableRequestCommand))) {
+                              Vendor(platform::kVendorTableRequestCommand, 0, 1, platform::kVendorRequestLba, device))) {
         return 0;
     }
     // 3. Table read: N sectors in.
     n = length;
     if (!SendAtaCommandDirect(driveNumber, 0, nullptr, destination, &n,
-                              PackLow(0, sectorCount, platform::kVendorReadLba),
-                              PackHigh(platform::kVendorReadLba[2], device, platform::kVendorTableReadCommand))) {
+                              Vendor(platform::kVendorTableReadCommand, 0, sectorCount, platform::kVendorReadLba,
+                                     device))) {
         return 0;
     }
-    return static_cast<uint32_t>(destination[0]) | (static_cast<uint32_t>(destination[1]) << 8) |
-           (static_cast<uint32_t>(destination[2]) << 16) | (static_cast<uint32_t>(destination[3]) << 24);
+    return platform::ByteReader(std::span<const uint8_t>(destination, length)).U32(0).value_or(0);
 }
 
 }  // namespace tarvex

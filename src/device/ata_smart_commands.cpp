@@ -14,13 +14,16 @@ using platform::IdeRegs;
 
 namespace {
 
-constexpr uint8_t kCmdIdentify = 0xEC;
-constexpr uint8_t kCmdSmart = 0xB0;
-constexpr uint8_t kSmartReadData = 0xD0;
-constexpr uint8_t kSmartReadThresholds = 0xD1;
-constexpr uint8_t kSmartExecuteOffline = 0xD4;
-constexpr uint8_t kSmartReadLog = 0xD5;
-constexpr uint8_t kSmartWriteLog = 0xD6;
+using platform::kAtaCmdIdentify;
+using platform::kAtaCmdSmart;
+using platform::kSmartExecuteOfflineImmediate;
+using platform::kSmartLbaHigh;
+using platform::kSmartLbaMid;
+using platform::kSmartReadData;
+using platform::kSmartReadLog;
+using platform::kSmartReadThresholds;
+using platform::kSmartWriteLog;
+
 constexpr uint8_t kReadLogDevice = 0x40;
 constexpr size_t kSelfTestStatusOffset = 363;
 
@@ -29,14 +32,12 @@ std::unique_ptr<platform::Device> Open(std::u16string_view path) {
 }
 
 IdeRegs SmartRegs(uint8_t feature, uint8_t count, uint8_t number, uint8_t device) {
-    return IdeRegs{feature, count, number, 0x4F, 0xC2, device, kCmdSmart, 0};
+    return IdeRegs{feature, count, number, kSmartLbaMid, kSmartLbaHigh, device, kAtaCmdSmart, 0};
 }
 
-uint32_t PackLow(uint8_t features, uint8_t count, uint8_t lbaLow, uint8_t lbaMid) {
-    return features | (count << 8) | (lbaLow << 16) | (static_cast<uint32_t>(lbaMid) << 24);
-}
-uint32_t PackHigh(uint8_t lbaHigh, uint8_t device, uint8_t command) {
-    return lbaHigh | (device << 8) | (command << 16);
+// A SMART command's registers; the subcommand's parameter goes in the count (and LBA low).
+AtaTaskFile SmartTaskFile(uint8_t feature, uint8_t count, uint8_t lbaLow, uint8_t device) {
+    return AtaTaskFile{feature, count, lbaLow, kSmartLbaMid, kSmartLbaHigh, device, kAtaCmdSmart, 0};
 }
 
 void ClearAttributes(PhysicalDriveInfo& record) {
@@ -46,6 +47,13 @@ void ClearAttributes(PhysicalDriveInfo& record) {
 }
 
 }  // namespace
+
+bool ATACommand::TriesPassThroughFirst() {
+    // The command set decides between pass-through and receive-data by the classification of
+    // the one ATACommand made at start-up, not by the object that happens to send; the
+    // transport then picks its own request form from that object's classification.
+    return GlobalAtaCommand().osVersion.PassThroughCapable;
+}
 
 bool ATACommand::SendSmartReceive(platform::Device& device, const IdeRegs& regs, uint8_t* data512) {
     platform::SendCmdInParams in{};
@@ -76,7 +84,7 @@ int ATACommand::DoIdentify(std::u16string_view path, uint8_t device, uint8_t* bu
         return 0;
     }
     // The transport itself picks IDE pass-through where ATA pass-through is missing.
-    if (!SendAtaCommandPhysicalDrive(path, device, kCmdIdentify, 0, 0, 0, 0, 0, buffer512, 512,
+    if (!SendAtaCommandPhysicalDrive(path, AtaTaskFile{0, 0, 0, 0, 0, device, kAtaCmdIdentify, 0}, buffer512, 512,
                                      platform::ATA_FLAGS_DATA_IN)) {
         auto handle = Open(path);
         if (!handle) {
@@ -84,7 +92,7 @@ int ATACommand::DoIdentify(std::u16string_view path, uint8_t device, uint8_t* bu
             return 0;
         }
         Trace("SendAtaCommandPd - IDENTIFY_DEVICE");
-        if (!SendSmartReceive(*handle, IdeRegs{0, 1, 1, 0, 0, device, kCmdIdentify, 0}, buffer512)) {
+        if (!SendSmartReceive(*handle, IdeRegs{0, 1, 1, 0, 0, device, kAtaCmdIdentify, 0}, buffer512)) {
             Trace("ATACommand::DoIdentify(DevicePath%s--SendAtaCommandPd - IDENTIFY_DEVICE fail", path);
             return 0;
         }
@@ -96,17 +104,17 @@ int ATACommand::DoIdentify(std::u16string_view path, uint8_t device, uint8_t* bu
 bool ATACommand::ReadSmartPage(const DriveTarget& target, uint8_t feature, uint8_t device, uint8_t* page512,
                                const SmartTexts& texts) {
     bool done = false;
-    if (GlobalAtaCommand().osVersion.PassThroughCapable) {
+    if (TriesPassThroughFirst()) {
         Trace("%s", texts.type1);
-        done = (target.byNumber ? SendAtaCommandPhysicalDrive(target.number, device, kCmdSmart, feature, 0, 0, 0x4F,
-                                                              0xC2, page512, 512, platform::ATA_FLAGS_DATA_IN)
-                                : SendAtaCommandPhysicalDrive(target.path, device, kCmdSmart, feature, 0, 0, 0x4F, 0xC2,
-                                                              page512, 512, platform::ATA_FLAGS_DATA_IN)) != 0;
+        const AtaTaskFile tf = SmartTaskFile(feature, 0, 0, device);
+        done = (target.byNumber
+                    ? SendAtaCommandPhysicalDrive(target.number, tf, page512, 512, platform::ATA_FLAGS_DATA_IN)
+                    : SendAtaCommandPhysicalDrive(target.path, tf, page512, 512, platform::ATA_FLAGS_DATA_IN)) != 0;
     }
     if (done) {
         return true;
     }
-    auto handle = target.byNumber ? OpenPhysicalDrive(target.number) : Open(target.path);
+    auto handle = OpenTarget(target);
     if (!handle) {
         return false;
     }
@@ -182,10 +190,19 @@ int ATACommand::GetSelfTestStatus(int driveNumber, bool* readOk) {
 }
 
 int ATACommand::DoSmartSelfTest(int driveNumber, uint8_t subcommand) {
-    if (GlobalAtaCommand().osVersion.PassThroughCapable) {
+    if (TriesPassThroughFirst()) {
         Trace("SendAtaCommandPhysicalDrive - EXECUTE_OFFLINE_DIAGS");
-        if (SendAtaCommandPhysicalDrive(driveNumber, 0, kCmdSmart, kSmartExecuteOffline, subcommand, subcommand, 0x4F,
-                                        0xC2, nullptr, 0, platform::ATA_FLAGS_DRDY_REQUIRED)) {
+        AtaTaskFile registers{};
+        if (SendAtaCommandPhysicalDrive(driveNumber, SmartTaskFile(kSmartExecuteOfflineImmediate, subcommand,
+                                                                   subcommand, 0),
+                                        nullptr, 0, platform::ATA_FLAGS_DRDY_REQUIRED, &registers)) {
+            // The call completed, so the drive has answered: ERR in its status means it refused
+            // the subcommand, and asking again through receive-data would not change that.
+            if ((registers.command & platform::kAtaStatusErr) != 0) {
+                Trace("SendAtaCommandPhysicalDrive Fail- EXECUTE_OFFLINE_DIAGS (status 0x%X, error 0x%X)",
+                      registers.command, registers.features);
+                return 0;
+            }
             return 1;
         }
     }
@@ -194,7 +211,7 @@ int ATACommand::DoSmartSelfTest(int driveNumber, uint8_t subcommand) {
         Trace("ATACommand::DoSmartSelfTest--GetIoCtrlHandle fail\n");
         return 0;
     }
-    if (!SendSmartReceive(*handle, SmartRegs(kSmartExecuteOffline, 1, subcommand, 0), nullptr)) {
+    if (!SendSmartReceive(*handle, SmartRegs(kSmartExecuteOfflineImmediate, 1, subcommand, 0), nullptr)) {
         Trace("SendAtaCommandPhysicalDrive Fail- EXECUTE_OFFLINE_DIAGS");
         return 0;
     }
@@ -212,11 +229,10 @@ int ATACommand::SmartReadLogPd(std::u16string_view path, uint8_t device, uint8_t
         return 1;
     }
     bool done = false;
-    if (GlobalAtaCommand().osVersion.PassThroughCapable) {
+    if (TriesPassThroughFirst()) {
         Trace("SmartReadLogPd-type1 - SMART_READ_LOG (ATA_PASS_THROUGH)");
-        done = SendAtaCommandPD(path, PackLow(kSmartReadLog, sectorCount, logAddress, 0x4F),
-                                PackHigh(0xC2, kReadLogDevice, kCmdSmart), buffer512, 512,
-                                platform::ATA_FLAGS_DATA_IN) != 0;
+        done = SendAtaCommandPD(path, SmartTaskFile(kSmartReadLog, sectorCount, logAddress, kReadLogDevice), buffer512,
+                                512, platform::ATA_FLAGS_DATA_IN) != 0;
     }
     if (!done) {
         auto handle = Open(path);
@@ -242,10 +258,10 @@ int ATACommand::SmartWriteLogPd(std::u16string_view path, uint8_t device, uint8_
     if (IsUsbPath(path)) {
         return 1;
     }
-    if (GlobalAtaCommand().osVersion.PassThroughCapable) {
+    if (TriesPassThroughFirst()) {
         Trace("SmartWriteLogPd-type1 - SMART_WRITE_LOG (ATA_PASS_THROUGH)");
-        if (!SendAtaCommandPD(path, PackLow(kSmartWriteLog, sectorCount, logAddress, 0x4F),
-                              PackHigh(0xC2, device, kCmdSmart), buffer512, 512, platform::ATA_FLAGS_DATA_OUT)) {
+        if (!SendAtaCommandPD(path, SmartTaskFile(kSmartWriteLog, sectorCount, logAddress, device), buffer512, 512,
+                              platform::ATA_FLAGS_DATA_OUT)) {
             Trace("ATACommand::SmartWriteLogPd--DeviceIoControl fail");
             return 0;
         }

@@ -4,6 +4,7 @@
 // the World Wide Name and the maximum LBA.
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "drives/physical_drive_info.h"
@@ -25,23 +26,25 @@ void ByteSwap(uint8_t* buffer, size_t length);
 // its last non-blank character and the rest up to the old end becomes NUL.
 void TrimTrailingBlanks(char* text);
 
+// The decoders read through bounds checks: a word past the end of the bytes given reads as 0.
+
 // IDENTIFY word i (little-endian).
-uint16_t IdentifyWord(const uint8_t* identify, int word);
+uint16_t IdentifyWord(std::span<const uint8_t> identify, int word);
 
 // Stores the 512 IDENTIFY bytes in record.identify with model, serial and firmware swapped
 // into reading order, and fills modelNumber, serialNumber and firmwareRevision.
-void StoreSataIdentify(PhysicalDriveInfo& record, const uint8_t* identify512);
+void StoreSataIdentify(PhysicalDriveInfo& record, std::span<const uint8_t> identify512);
 // Fills modelNumber, serialNumber and firmwareRevision from record.nvmeIdentify.
 void StoreNvmeIdentifyStrings(PhysicalDriveInfo& record);
 
 // "ATA8-AST", "SATA 1.0a", ... "SATA >3.1", or "N/A" for a non-serial transport (word 222).
-std::u16string SataRevisionText(const uint8_t* identify);
+std::u16string SataRevisionText(std::span<const uint8_t> identify);
 // The negotiated speed of word 77: "1.5 Gb/s", "3.0 Gb/s", "6.0 Gb/s", ">6.0 Gb/s" or "N/A".
 std::u16string LinkSpeedText(const PhysicalDriveInfo& record);
 // Words 108..111 as 16 upper-case hex digits.
-std::u16string WwnText(const uint8_t* identify);
+std::u16string WwnText(std::span<const uint8_t> identify);
 // Words 100..103: the number of addressable sectors (48-bit LBA).
-uint64_t MaxLba(const uint8_t* identify);
+uint64_t MaxLba(std::span<const uint8_t> identify);
 
 }  // namespace tarvex
 
@@ -56,6 +59,6 @@ struct SecurityStatus {
     bool countExpired = false;
     bool enhancedEraseSupported = false;
 };
-SecurityStatus DecodeSecurityStatus(const uint8_t* identify);
+SecurityStatus DecodeSecurityStatus(std::span<const uint8_t> identify);
 
 }  // namespace tarvex

@@ -1,5 +1,6 @@
 // NVMe admin commands through the "NvmeMini" interface of an NVMe miniport driver, sent to
 // the drive's SCSI port device.
+#include <array>
 #include <cstring>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "app/console.h"
 #include "app/trace.h"
 #include "device/ata_command.h"
+#include "platform/byte_span.h"
 #include "platform/last_error.h"
 #include "platform/platform.h"
 #include "platform/win32_values.h"
@@ -44,47 +46,81 @@ void FillRequest(std::vector<uint8_t>& buffer, uint8_t opcode, uint32_t nsid, ui
     std::memcpy(buffer.data(), &h, sizeof h);
 }
 
+// The status field of a completion entry: bits 31..17 of its fourth dword (the phase tag is
+// bit 16). Zero is success.
+uint32_t NvmeCompletionStatus(const platform::NvmePassThroughHeader& h) { return h.CplEntry[3] >> 17; }
+
 }  // namespace
 
 bool ATACommand::GetScsiPortName(std::u16string_view devicePath, std::u16string* portName) {
+    // Never left as it was: a failed query gives no name, so nothing is opened by mistake.
+    portName->clear();
     auto device = OpenUnshared(devicePath);
     if (!device) {
         return false;
     }
-    platform::ScsiAddress address{};
+    std::array<uint8_t, sizeof(platform::ScsiAddress)> reply{};
     uint32_t returned = 0;
-    const bool ok = device->DeviceIoControl(platform::IOCTL_SCSI_GET_ADDRESS, {},
-                                            std::span(reinterpret_cast<uint8_t*>(&address), sizeof address),
-                                            &returned);
-    if (ok) {
-        *portName = platform::Utf8ToUtf16(fmt::format("\\\\.\\SCSI{}:", address.PortNumber));
+    if (!device->DeviceIoControl(platform::IOCTL_SCSI_GET_ADDRESS, {}, reply, &returned)) {
+        return false;
     }
-    return ok;
+    const auto address =
+        platform::ByteReader(std::span<const uint8_t>(reply).first(std::min<size_t>(returned, reply.size())))
+            .ReadRecord<platform::ScsiAddress>();
+    if (!address) {
+        Trace("GetScsiPortName: short SCSI address, %u bytes", returned);
+        platform::SetLastError(win::ERROR_INVALID_DATA);
+        return false;
+    }
+    *portName = platform::Utf8ToUtf16(fmt::format("\\\\.\\SCSI{}:", address->PortNumber));
+    return true;
 }
 
-bool ATACommand::SendNvmeRequest(std::u16string_view devicePath, uint8_t* buffer, uint32_t size) {
-    // Without an address the port name stays empty and the open below fails.
+int ATACommand::SendNvmeRequest(std::u16string_view devicePath, uint8_t* buffer, uint32_t size) {
     std::u16string port;
-    (void)GetScsiPortName(devicePath, &port);
+    if (!GetScsiPortName(devicePath, &port)) {
+        return kNvmeCallFailed;
+    }
     auto device = OpenUnshared(port);
     if (!device) {
-        return false;
+        return kNvmeCallFailed;
     }
     uint32_t returned = 0;
     const std::span<uint8_t> io(buffer, size);
-    return device->DeviceIoControl(platform::IOCTL_SCSI_MINIPORT, io, io, &returned);
+    if (!device->DeviceIoControl(platform::IOCTL_SCSI_MINIPORT, io, io, &returned)) {
+        return kNvmeCallFailed;
+    }
+    device.reset();
+    // The call completed; the reply counts only when it is whole and both the driver
+    // (ReturnCode) and the drive (the status field of the completion entry) report success.
+    const platform::ByteReader reply(std::span<const uint8_t>(buffer, std::min(returned, size)));
+    const auto header = reply.ReadRecord<platform::NvmePassThroughHeader>();
+    if (!header || returned < size) {
+        Trace("NVMe request: short reply, %u of %u bytes", returned, size);
+        return kNvmeShortReply;
+    }
+    const uint32_t status = NvmeCompletionStatus(*header);
+    if (status != 0 || header->SrbIoCtrl.ReturnCode != 0) {
+        Trace("NVMe request: command failed, status 0x%X, ReturnCode %u", status, header->SrbIoCtrl.ReturnCode);
+        return kNvmeCommandFailed;
+    }
+    return kNvmeOk;
 }
 
 bool ATACommand::IdentifyCommand_Controller(std::u16string_view devicePath, uint8_t* buffer4248) {
     std::vector<uint8_t> buffer(platform::kNvmeIdentifyBufferSize, 0);
     FillRequest(buffer, platform::kNvmeAdminIdentify, 1, 0x00000001);
-    if (!SendNvmeRequest(devicePath, buffer.data(), static_cast<uint32_t>(buffer.size()))) {
+    const int sent = SendNvmeRequest(devicePath, buffer.data(), static_cast<uint32_t>(buffer.size()));
+    if (sent == kNvmeCallFailed) {
         const uint32_t error = platform::GetLastError();
         if (error == win::ERROR_INVALID_FUNCTION) {
             Trace("IdentifyCommand_Controller failed : ERROR_INVALID_FUNCTION\n");
         } else {
             Trace("IdentifyCommand_Controller failed : %d\n", static_cast<int>(error));
         }
+        return false;
+    }
+    if (sent != kNvmeOk) {
         return false;
     }
     std::memcpy(buffer4248, buffer.data(), buffer.size());
@@ -94,8 +130,12 @@ bool ATACommand::IdentifyCommand_Controller(std::u16string_view devicePath, uint
 bool ATACommand::GetLogPageCommand_SMART_Health(std::u16string_view devicePath, uint8_t* log512) {
     std::vector<uint8_t> buffer(platform::kNvmeLogBufferSize, 0);
     FillRequest(buffer, platform::kNvmeAdminGetLogPage, 0xFFFFFFFF, 0x007F0002);
-    if (!SendNvmeRequest(devicePath, buffer.data(), static_cast<uint32_t>(buffer.size()))) {
+    const int sent = SendNvmeRequest(devicePath, buffer.data(), static_cast<uint32_t>(buffer.size()));
+    if (sent == kNvmeCallFailed) {
         ConsolePrint(fmt::format("GetLogPageCommand_SMART_Health failed : {}\n", platform::GetLastError()));
+        return false;
+    }
+    if (sent != kNvmeOk) {
         return false;
     }
     std::memcpy(log512, buffer.data() + platform::kNvmeDataOffset, 512);

@@ -6,6 +6,7 @@
 #include "device/ata_command.h"
 #include "device/identify_decoding.h"
 #include "drives/drive_table.h"
+#include "platform/byte_span.h"
 #include "platform/text.h"
 #include "sysinfo/wmi_rows.h"
 
@@ -77,7 +78,10 @@ bool ATACommand::GetPhysicalDriveIdentifySmart(int /*position*/, std::u16string_
         Trace("Disk %d is NVMe device.", n);
         std::vector<uint8_t> buffer(platform::kNvmeIdentifyBufferSize, 0);
         if (IdentifyCommand_Controller(path, buffer.data())) {
-            std::memcpy(record.nvmeIdentify, buffer.data() + platform::kNvmeDataOffset, sizeof record.nvmeIdentify);
+            if (const auto data = platform::ByteReader(buffer).Bytes(platform::kNvmeDataOffset,
+                                                                       sizeof record.nvmeIdentify)) {
+                std::memcpy(record.nvmeIdentify, data->data(), data->size());
+            }
         }
         StoreNvmeIdentifyStrings(record);
         uint8_t log[512] = {};

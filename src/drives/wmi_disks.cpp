@@ -6,6 +6,7 @@
 
 #include "app/trace.h"
 #include "drives/drive_table.h"
+#include "platform/byte_span.h"
 #include "platform/platform.h"
 #include "sysinfo/wmi_rows.h"
 
@@ -42,14 +43,15 @@ int UnderlyingUtil::ListDiskInterfaces(std::vector<std::u16string>& paths) {
             break;
         }
         std::fill(detail.begin(), detail.end(), 0);
-        std::memcpy(detail.data(), &kDetailCbSize, 4);
-        if (!set->GetDeviceInterfaceDetail(data, detail, nullptr)) {
+        if (!platform::ByteWriter(detail).U32(0, kDetailCbSize) ||
+            !set->GetDeviceInterfaceDetail(data, detail, nullptr)) {
             break;
         }
         // The path follows the 4-byte size, NUL-terminated; the buffer always ends in NULs.
+        const platform::ByteReader reply(detail);
         std::u16string path;
-        for (size_t i = 4; i + 1 < detail.size(); i += 2) {
-            const char16_t c = static_cast<char16_t>(detail[i] | (detail[i + 1] << 8));
+        for (size_t i = 4; reply.Has(i, 2); i += 2) {
+            const char16_t c = static_cast<char16_t>(*reply.U16(i));
             if (c == 0) {
                 break;
             }

@@ -1,34 +1,28 @@
 #include "health/nvme_health_log.h"
 
+#include "platform/byte_span.h"
+
 namespace tarvex {
 
-namespace {
-uint64_t Le64(const uint8_t* p) {
-    uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) {
-        v = (v << 8) | p[i];
-    }
-    return v;
-}
-}  // namespace
-
-NvmeHealthLog DecodeNvmeHealthLog(const uint8_t* log) {
+NvmeHealthLog DecodeNvmeHealthLog(std::span<const uint8_t> log512) {
+    // Fields whose bytes are not all there read as 0.
+    const platform::ByteReader log(log512);
     NvmeHealthLog h;
-    h.criticalWarning = log[0];
-    h.compositeTemperatureKelvin = static_cast<uint16_t>(log[1] | (log[2] << 8));
-    h.availableSpare = log[3];
-    h.availableSpareThreshold = log[4];
-    h.percentageUsed = log[5];
-    h.dataUnitsRead = Le64(log + 32);
-    h.dataUnitsWritten = Le64(log + 48);
-    h.hostReadCommands = Le64(log + 64);
-    h.hostWriteCommands = Le64(log + 80);
-    h.controllerBusyTime = Le64(log + 96);
-    h.powerCycles = Le64(log + 112);
-    h.powerOnHours = Le64(log + 128);
-    h.unsafeShutdowns = Le64(log + 144);
-    h.mediaErrors = Le64(log + 160);
-    h.errorLogEntries = Le64(log + 176);
+    h.criticalWarning = log.U8(0).value_or(0);
+    h.compositeTemperatureKelvin = log.U16(1).value_or(0);
+    h.availableSpare = log.U8(3).value_or(0);
+    h.availableSpareThreshold = log.U8(4).value_or(0);
+    h.percentageUsed = log.U8(5).value_or(0);
+    h.dataUnitsRead = log.U64(32).value_or(0);
+    h.dataUnitsWritten = log.U64(48).value_or(0);
+    h.hostReadCommands = log.U64(64).value_or(0);
+    h.hostWriteCommands = log.U64(80).value_or(0);
+    h.controllerBusyTime = log.U64(96).value_or(0);
+    h.powerCycles = log.U64(112).value_or(0);
+    h.powerOnHours = log.U64(128).value_or(0);
+    h.unsafeShutdowns = log.U64(144).value_or(0);
+    h.mediaErrors = log.U64(160).value_or(0);
+    h.errorLogEntries = log.U64(176).value_or(0);
     return h;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The NVMe SMART / Health Information log (log page 02h) decoded into its fields.
 #include <cstdint>
+#include <span>
 
 namespace tarvex {
 
@@ -23,6 +24,6 @@ struct NvmeHealthLog {
     uint64_t errorLogEntries = 0;
 };
 
-NvmeHealthLog DecodeNvmeHealthLog(const uint8_t* log512);
+NvmeHealthLog DecodeNvmeHealthLog(std::span<const uint8_t> log512);
 
 }  // namespace tarvex

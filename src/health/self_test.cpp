@@ -114,8 +114,15 @@ uint32_t SelfTestThread(void* threadData) {
     Post(window, KORVANEMSG_WPARAM_PROGRESSSTART, 0, pageData);
 
     ATACommand& ata = GlobalAtaCommand();
-    (void)ata.DoSmartSelfTest(data.driveIndex,
-                              data.operationKind == kOperationQuickScan ? kSelfTestShort : kSelfTestExtended);
+    if (!ata.DoSmartSelfTest(data.driveIndex,
+                             data.operationKind == kOperationQuickScan ? kSelfTestShort : kSelfTestExtended)) {
+        // A refused start leaves the drive's previous status in place, which could read as a
+        // test that ran and passed: a test that never started ends the run as failed.
+        Trace("SelfTestThread: the drive did not start the self-test");
+        StoreThreadResult(*pageData, kSelfTestFatalError);
+        Post(window, KORVANEMSG_WPARAM_PROGRESSEND, 0, pageData);
+        return 1;
+    }
 
     bool finished = false;
     int failedReads = 0;

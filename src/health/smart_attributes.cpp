@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/byte_span.h"
 #include "platform/text.h"
 
 namespace tarvex {
@@ -13,7 +14,14 @@ constexpr size_t kSlotsOffset = 2;
 constexpr uint8_t kAttrAirflowTemperature = 0xBE;  // 190
 constexpr uint8_t kAttrTemperature = 0xC2;         // 194
 
-const uint8_t* Slot(const uint8_t* page, int s) { return page + kSlotsOffset + 12 * static_cast<size_t>(s); }
+// Slot s of a SMART page (attributes or thresholds), read through a bounds check: a slot past
+// the page reads as empty.
+template <typename Entry>
+Entry Slot(std::span<const uint8_t> page, int s) {
+    static_assert(sizeof(Entry) == 12);
+    return platform::ByteReader(page).ReadRecord<Entry>(kSlotsOffset + sizeof(Entry) * static_cast<size_t>(s))
+        .value_or(Entry{});
+}
 
 // Some Samsung models report attribute 194 in tenths of a degree over two raw bytes.
 bool ReportsTenthsOfDegree(const PhysicalDriveInfo& record) {
@@ -44,11 +52,11 @@ void UpdateTemperature(PhysicalDriveInfo& record, const SmartAttributeEntry& e) 
 bool ParseSmartAttributes(PhysicalDriveInfo& record) {
     uint32_t p = 0;
     for (int s = 0; s < kSmartSlotCount; ++s) {
-        const uint8_t* slot = Slot(record.smartData, s);
-        if (slot[0] == 0) {
+        const auto slot = Slot<SmartAttributeEntry>(record.smartData, s);
+        if (slot.id == 0) {
             continue;
         }
-        std::memcpy(&record.attributes[p], slot, sizeof(SmartAttributeEntry));
+        record.attributes[p] = slot;
         UpdateTemperature(record, record.attributes[p]);
         ++p;
     }
@@ -63,10 +71,10 @@ bool ParseSmartThresholds(PhysicalDriveInfo& record) {
     uint32_t p = 0;
     bool anyThreshold = false;
     for (int s = 0; s < kSmartSlotCount; ++s) {
-        const uint8_t* thresholdSlot = Slot(record.smartThresholds, s);
-        anyThreshold = anyThreshold || thresholdSlot[0] != 0;
-        if (Slot(record.smartData, s)[0] != 0) {
-            std::memcpy(&record.thresholdEntries[p++], thresholdSlot, sizeof(SmartThresholdEntry));
+        const auto thresholdSlot = Slot<SmartThresholdEntry>(record.smartThresholds, s);
+        anyThreshold = anyThreshold || thresholdSlot.id != 0;
+        if (Slot<SmartAttributeEntry>(record.smartData, s).id != 0) {
+            record.thresholdEntries[p++] = thresholdSlot;
         }
     }
     for (; p < static_cast<uint32_t>(kSmartSlotCount); ++p) {

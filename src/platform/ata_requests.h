@@ -50,12 +50,21 @@ inline constexpr uint8_t kAtaCmdSecurityDisablePassword = 0xF6;
 
 inline constexpr uint8_t kSmartReadData = 0xD0;
 inline constexpr uint8_t kSmartReadThresholds = 0xD1;
+inline constexpr uint8_t kSmartAttributeAutosave = 0xD2;
 inline constexpr uint8_t kSmartExecuteOfflineImmediate = 0xD4;
 inline constexpr uint8_t kSmartReadLog = 0xD5;
 inline constexpr uint8_t kSmartWriteLog = 0xD6;
 inline constexpr uint8_t kSmartEnableOperations = 0xD8;
 inline constexpr uint8_t kSmartDisableOperations = 0xD9;
 inline constexpr uint8_t kSmartReturnStatus = 0xDA;
+// Subcommands of EXECUTE OFF-LINE IMMEDIATE (in LBA low): off-line data collection, the short
+// and extended self-tests in off-line mode, abort, and the two self-tests in captive mode.
+inline constexpr uint8_t kSmartOfflineDataCollection = 0x00;
+inline constexpr uint8_t kSmartShortSelfTest = 0x01;
+inline constexpr uint8_t kSmartExtendedSelfTest = 0x02;
+inline constexpr uint8_t kSmartAbortSelfTest = 0x7F;
+inline constexpr uint8_t kSmartShortSelfTestCaptive = 0x81;
+inline constexpr uint8_t kSmartExtendedSelfTestCaptive = 0x82;
 // The signature SMART commands carry in LBA mid / high; RETURN STATUS answers F4h / 2Ch there
 // when an attribute is at or below its threshold.
 inline constexpr uint8_t kSmartLbaMid = 0x4F;

@@ -117,6 +117,15 @@ public:
     [[nodiscard]] bool U16(size_t offset, uint16_t v) const { return Little(offset, v); }
     [[nodiscard]] bool U32(size_t offset, uint32_t v) const { return Little(offset, v); }
     [[nodiscard]] bool U64(size_t offset, uint64_t v) const { return Little(offset, v); }
+    [[nodiscard]] bool U32BigEndian(size_t offset, uint32_t v) const {
+        if (!Has(offset, 4)) {
+            return false;
+        }
+        for (size_t i = 0; i < 4; ++i) {
+            bytes_[offset + i] = static_cast<uint8_t>(v >> (8 * (3 - i)));
+        }
+        return true;
+    }
 
     template <typename T>
     [[nodiscard]] bool WriteRecord(size_t offset, const T& value) const {

@@ -56,8 +56,14 @@ void GetDiskpartMsg(char16_t (&out)[kDiskpartAnswerChars + 1], int driveNumber) 
         auto script = os.files->OpenStream(kDiskpartScript, "wc");
         const std::string lines = fmt::sprintf("select disk %d\n", driveNumber) + "detail disk\n";
         uint32_t written = 0;
-        if (!script || !script->Write(lines.data(), static_cast<uint32_t>(lines.size()), &written) ||
-            !script->Flush()) {
+        bool ok = script && script->Write(lines.data(), static_cast<uint32_t>(lines.size()), &written);
+        if (ok && written != lines.size()) {
+            // A script cut short (a full disk) would make diskpart answer about another disk
+            // or none: every byte must be written.
+            platform::SetLastError(win::ERROR_DISK_FULL);
+            ok = false;
+        }
+        if (!ok || !script->Flush()) {
             // Without its script diskpart would answer about no disk at all.
             Fail(out, "GetDiskpartMsg::script file fail : 0x%X\n");
             return;

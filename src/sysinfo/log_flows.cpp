@@ -6,6 +6,7 @@
 #include "app/trace.h"
 #include "drives/drive_table.h"
 #include "platform/last_error.h"
+#include "platform/byte_span.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "platform/win32_values.h"
@@ -59,10 +60,11 @@ void ShowFailure(const char* what, std::u16string_view file, const FileOutcome& 
 }  // namespace
 
 std::vector<uint8_t> UnscrambleBytes(std::vector<uint8_t> bytes) {
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        const uint16_t unit = static_cast<uint16_t>((bytes[i] | bytes[i + 1] << 8) - 5);
-        bytes[i] = static_cast<uint8_t>(unit & 0xFF);
-        bytes[i + 1] = static_cast<uint8_t>(unit >> 8);
+    const platform::ByteWriter writer(bytes);
+    const platform::ByteReader reader(bytes);
+    // Whole 16-bit units only; an odd last byte stays as it is.
+    for (size_t i = 0; reader.Has(i, 2); i += 2) {
+        (void)writer.U16(i, static_cast<uint16_t>(*reader.U16(i) - 5));
     }
     return bytes;
 }
@@ -82,8 +84,9 @@ FileOutcome UnscrambleLog(std::u16string_view path, std::u16string* failedFile, 
     // The units as wide text; a NUL unit ends it, as printing it through "%s" does. An odd
     // last byte is part of the buffer but of no unit, and so of no text.
     std::u16string text;
-    for (size_t i = 0; i + 1 < plain.size(); i += 2) {
-        const char16_t unit = static_cast<char16_t>(plain[i] | plain[i + 1] << 8);
+    const platform::ByteReader units(plain);
+    for (size_t i = 0; units.Has(i, 2); i += 2) {
+        const char16_t unit = static_cast<char16_t>(*units.U16(i));
         if (unit == u'\0') {
             break;
         }

@@ -1,5 +1,6 @@
 #include "sysinfo/report.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include <fmt/printf.h>
@@ -9,6 +10,7 @@
 #include "device/ata_command.h"
 #include "device/identify_decoding.h"
 #include "drives/drive_table.h"
+#include "platform/byte_span.h"
 #include "platform/text.h"
 #include "sysinfo/diskpart.h"
 #include "sysinfo/underlying_util.h"
@@ -33,16 +35,29 @@ std::u16string Fixed(const char16_t (&field)[N]) {
 }
 
 // The first 1024 bytes of the disk; zeros when it cannot be opened or read.
+// The bytes the disk returned from its start (at most 1024); empty when it could not be read.
 std::vector<uint8_t> ReadFirstSectors(int driveNumber) {
     std::vector<uint8_t> bytes(kPartitionReadBytes, 0);
     auto disk = GlobalAtaCommand().OpenPhysicalDrive(driveNumber);
-    if (disk && disk->SetPosition(0)) {
-        uint32_t got = 0;
-        if (!disk->Read(bytes.data(), kPartitionReadBytes, &got)) {
-            std::fill(bytes.begin(), bytes.end(), uint8_t{0});
-        }
+    uint32_t got = 0;
+    if (!disk || !disk->SetPosition(0) || !disk->Read(bytes.data(), kPartitionReadBytes, &got)) {
+        got = 0;
     }
+    bytes.resize(std::min<size_t>(got, kPartitionReadBytes));
     return bytes;
+}
+
+// The partition rows: the protective MBR and the GPT header when both sectors came back and
+// the first entry is of type EEh, else the MBR; zeros when not even the MBR came back (a
+// short read is not padded with zeros that would pass for the disk's).
+void StorePartitionBytes(ReportDrive& d, const std::vector<uint8_t>& sectors) {
+    const platform::ByteReader disk(sectors);
+    d.gpt = disk.Has(0, 1024) && disk.U8(kMbrTypeOfFirstEntry) == kGptProtectiveType;
+    const size_t shown = d.gpt ? 1024 : 512;
+    d.partitionBytes.assign(shown, 0);
+    if (const auto bytes = disk.Bytes(0, shown)) {
+        std::copy(bytes->begin(), bytes->end(), d.partitionBytes.begin());
+    }
 }
 
 // A hex dump in the rows of the SMART Read Data and partition sections.
@@ -142,10 +157,7 @@ ReportDrive BuildReportDrive(const PhysicalDriveInfo& source) {
         d.attributes.push_back(row);
     }
     std::memcpy(d.smartData.data(), record.smartData, d.smartData.size());
-    std::vector<uint8_t> sectors = ReadFirstSectors(record.driveIndex);
-    d.gpt = sectors[kMbrTypeOfFirstEntry] == kGptProtectiveType;
-    sectors.resize(d.gpt ? 1024 : 512);
-    d.partitionBytes = std::move(sectors);
+    StorePartitionBytes(d, ReadFirstSectors(record.driveIndex));
     char16_t answer[kDiskpartAnswerChars + 1];
     GetDiskpartMsg(answer, record.driveIndex);
     d.diskpart = answer;

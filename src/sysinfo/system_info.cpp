@@ -6,6 +6,7 @@
 
 #include "app/trace.h"
 #include "app/ui_language.h"
+#include "platform/byte_span.h"
 #include "platform/platform.h"
 #include "platform/registry.h"
 #include "sysinfo/wmi_rows.h"
@@ -122,8 +123,10 @@ int UnderlyingUtil::GetSystemInfo() {
             return 0;
         }
         std::u16string cpu;
-        for (uint32_t i = 0; i + 1 < size; i += 2) {
-            const char16_t c = static_cast<char16_t>(buffer[i] | (buffer[i + 1] << 8));
+        // Only the bytes the value has, and never more than the buffer holds.
+        const platform::ByteReader value(std::span<const uint8_t>(buffer, std::min<size_t>(size, sizeof buffer)));
+        for (size_t i = 0; value.Has(i, 2); i += 2) {
+            const char16_t c = static_cast<char16_t>(*value.U16(i));
             if (c == 0) {
                 break;
             }

@@ -318,5 +318,107 @@ TEST_F(CommandTest, NvmeRequestsThroughTheScsiPort) {
     }
 }
 
+// A miniport that completes the call and reports the outcome the way the test scripts it.
+struct MiniportReply {
+    uint32_t completionDword3 = 0x10000;  // phase tag only: success
+    uint32_t returnCode = 0;
+    int64_t returnedDelta = 0;  // bytes reported beyond (or short of) the whole buffer
+    uint32_t addressBytes = 8;
+    bool addressOk = true;
+
+    FakeDevices::Answer Answer() {
+        return [this](const FakeDevices::Request& r, std::span<uint8_t> out, uint32_t* returned, std::span<uint8_t>) {
+            if (r.code == platform::IOCTL_SCSI_GET_ADDRESS) {
+                platform::ScsiAddress a{8, 2, 0, 0, 0};
+                std::memcpy(out.data(), &a, sizeof a);
+                *returned = addressBytes;
+                return addressOk;
+            }
+            std::memcpy(out.data(), r.input.data(), r.input.size());
+            platform::NvmePassThroughHeader h;
+            std::memcpy(&h, out.data(), sizeof h);
+            h.CplEntry[3] = completionDword3;
+            h.SrbIoCtrl.ReturnCode = returnCode;
+            std::memcpy(out.data(), &h, sizeof h);
+            std::memset(out.data() + 152, 0x5A, out.size() - 152);
+            *returned = static_cast<uint32_t>(static_cast<int64_t>(out.size()) + returnedDelta);
+            return true;
+        };
+    }
+};
+
+TEST_F(CommandTest, NvmeCommandsFailOnAFailedCompletionOrAShortReply) {
+    ATACommand ata;
+    const std::u16string path = u"\\\\?\\scsi#disk&ven_nvme";
+    std::vector<uint8_t> identify(4248, 0);
+    std::vector<uint8_t> log(512, 0);
+    MiniportReply reply;
+    fake_.answer = reply.Answer();
+    ASSERT_TRUE(ata.IdentifyCommand_Controller(path, identify.data()));
+    ASSERT_TRUE(ata.GetLogPageCommand_SMART_Health(path, log.data()));
+    ASSERT_EQ(log[0], 0x5A);
+
+    const struct {
+        uint32_t dword3;
+        uint32_t returnCode;
+        int64_t delta;
+        const char* what;
+    } failures[] = {
+        {0x10000 | (0x02u << 17), 0, 0, "status field: invalid field in command"},
+        {0x10000 | (0x1u << 25), 0, 0, "status code type set"},
+        {0x10000, 1, 0, "the driver's ReturnCode"},
+        {0x10000, 0, -1, "one byte short"},
+        {0x10000, 0, -512, "no data"},
+    };
+    for (const auto& f : failures) {
+        reply = MiniportReply{f.dword3, f.returnCode, f.delta};
+        std::fill(identify.begin(), identify.end(), 0);
+        std::fill(log.begin(), log.end(), 0);
+        EXPECT_FALSE(ata.IdentifyCommand_Controller(path, identify.data())) << f.what;
+        EXPECT_FALSE(ata.GetLogPageCommand_SMART_Health(path, log.data())) << f.what;
+        EXPECT_EQ(identify[152], 0) << f.what << ": nothing is copied out";
+        EXPECT_EQ(log[0], 0) << f.what;
+    }
+}
+
+TEST_F(CommandTest, ScsiPortNameNeedsAWholeAddress) {
+    ATACommand ata;
+    MiniportReply reply;
+    fake_.answer = reply.Answer();
+    std::u16string port = u"\\\\.\\SCSI9:";
+    ASSERT_TRUE(ata.GetScsiPortName(u"\\\\?\\scsi#disk&ven_nvme", &port));
+    EXPECT_EQ(port, u"\\\\.\\SCSI2:");
+
+    for (const auto& [bytes, ok] : {std::pair<uint32_t, bool>{4, true}, {8, false}}) {
+        reply.addressBytes = bytes;
+        reply.addressOk = ok;
+        port = u"\\\\.\\SCSI9:";
+        EXPECT_FALSE(ata.GetScsiPortName(u"\\\\?\\scsi#disk&ven_nvme", &port)) << bytes << " " << ok;
+        EXPECT_TRUE(port.empty()) << "no name is left over from before";
+        fake_.opens.clear();
+        std::vector<uint8_t> identify(4248, 0);
+        EXPECT_FALSE(ata.IdentifyCommand_Controller(u"\\\\?\\scsi#disk&ven_nvme", identify.data()));
+        ASSERT_EQ(fake_.opens.size(), 1u) << "only the drive itself is opened, no guessed port";
+    }
+}
+
+TEST_F(CommandTest, SelfTestStartRefusedByTheDriveFails) {
+    // The drive completes the call but aborts the command: ERR in the returned status.
+    fake_.answer = [](const FakeDevices::Request& r, std::span<uint8_t> out, uint32_t* returned, std::span<uint8_t>) {
+        std::memcpy(out.data(), r.input.data(), r.input.size());
+        if (r.code == platform::IOCTL_ATA_PASS_THROUGH) {
+            out[32] = 0x04;  // error: ABRT
+            out[38] = 0x51;  // status: DRDY DSC ERR
+        }
+        *returned = static_cast<uint32_t>(r.input.size());
+        return true;
+    };
+    ATACommand ata;
+    EXPECT_EQ(ata.DoSmartSelfTest(1, 1), 0);
+    ASSERT_EQ(fake_.requests.size(), 1u) << "the drive has answered: no second route";
+    fake_.answer = nullptr;
+    EXPECT_EQ(ata.DoSmartSelfTest(1, 1), 1) << "the echo has a status without ERR";
+}
+
 }  // namespace
 }  // namespace tarvex

@@ -111,5 +111,24 @@ TEST(EmulatedDriveFaults, ReachTheCallersAsFailures) {
     EXPECT_GT(record.attributeCount, 0u);
 }
 
+TEST(EmulatedDriveFaults, ShortRepliesAreFailuresNotZeroPaddedPages) {
+    nlohmann::json profile = nlohmann::json::parse(sim::FindEmbeddedProfile("demo")->text);
+    // SMART READ DATA and IDENTIFY return only their first 100 bytes, by either route.
+    profile["disks"][0]["faults"] = nlohmann::json::parse(
+        R"([{"on": "ata", "command": 176, "feature": 208, "effect": "short", "bytes": 100},
+            {"on": "ata", "command": 236, "effect": "short", "bytes": 100}])");
+    test::TestMachine machine(profile);
+    InitGlobalAtaCommand();
+    ATACommand ata;
+    PhysicalDriveInfo record = EmptyDriveRecord();
+    record.driveIndex = 0;
+    bool read = true;
+    EXPECT_EQ(ata.GetSmartAttributePd(0, record, &read), 0);
+    EXPECT_FALSE(read) << "a page cut short is no page";
+    EXPECT_EQ(record.attributeCount, 0u);
+    uint8_t page[512];
+    EXPECT_EQ(ata.DoIdentify(u"\\\\.\\PhysicalDrive0", 0xA0, page), 0);
+}
+
 }  // namespace
 }  // namespace tarvex

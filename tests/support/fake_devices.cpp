@@ -41,8 +41,17 @@ public:
         }
         return ok;
     }
-    bool Read(void*, uint32_t, uint32_t*) override { return false; }
-    bool SetPosition(uint64_t) override { return false; }
+    // Reads from the owner's disk bytes; without any, reading fails.
+    bool Read(void* buffer, uint32_t size, uint32_t* bytesRead) override {
+        if (owner_.diskBytes.empty()) {
+            return false;
+        }
+        const size_t n = std::min<size_t>(size, owner_.diskBytes.size());
+        std::memcpy(buffer, owner_.diskBytes.data(), n);
+        *bytesRead = static_cast<uint32_t>(n);
+        return true;
+    }
+    bool SetPosition(uint64_t offset) override { return offset == 0 && !owner_.diskBytes.empty(); }
 
 private:
     FakeDevices& owner_;

@@ -42,6 +42,9 @@ public:
     std::set<std::u16string> unopenable;
     Answer answer;
     int openHandles = 0;
+    // What a raw read from the start of any opened disk returns (a shorter read when a read
+    // asks for more); empty: reads fail.
+    std::vector<uint8_t> diskBytes;
 };
 
 // Installs a copy of the machine's platform with the fake devices in it, for a scope.

@@ -12,16 +12,16 @@ using platform::kAtaStatusErr;
 
 namespace {
 
-constexpr uint8_t kCmdDataSetManagement = 0x06;
-constexpr uint8_t kCmdDownloadMicrocode = 0x92;
-constexpr uint8_t kCmdSmart = 0xB0;
-constexpr uint8_t kCmdStandbyImmediate = 0xE0;
-constexpr uint8_t kCmdIdleImmediate = 0xE1;
-constexpr uint8_t kCmdCheckPowerMode = 0xE5;
-constexpr uint8_t kCmdFlushCache = 0xE7;
-constexpr uint8_t kCmdFlushCacheExt = 0xEA;
-constexpr uint8_t kCmdIdentify = 0xEC;
-constexpr uint8_t kCmdSetFeatures = 0xEF;
+using platform::kAtaCmdCheckPowerMode;
+using platform::kAtaCmdDataSetManagement;
+using platform::kAtaCmdDownloadMicrocode;
+using platform::kAtaCmdFlushCache;
+using platform::kAtaCmdFlushCacheExt;
+using platform::kAtaCmdIdentify;
+using platform::kAtaCmdIdleImmediate;
+using platform::kAtaCmdSetFeatures;
+using platform::kAtaCmdSmart;
+using platform::kAtaCmdStandbyImmediate;
 
 }  // namespace
 
@@ -132,42 +132,47 @@ void SataDrive::ExecuteAta(AtaExchange& x) {
     const uint8_t cmd = x.regs.command;
     const uint8_t feat = x.regs.features;
     // ERASE UNIT must come right after ERASE PREPARE: any other command cancels the prepare.
-    if (cmd != 0xF4) {
+    if (cmd != platform::kAtaCmdSecurityEraseUnit) {
         erasePrepared_ = false;
     }
     // While an erase runs the drive answers only what shows its progress.
-    const bool showsProgress = cmd == kCmdIdentify || (cmd == kCmdSmart && (feat == 0xD0 || feat == 0xD1)) ||
-                               cmd == kCmdCheckPowerMode;
+    const bool showsProgress = cmd == kAtaCmdIdentify || (cmd == kAtaCmdSmart && (feat == platform::kSmartReadData || feat == platform::kSmartReadThresholds)) ||
+                               cmd == kAtaCmdCheckPowerMode;
     if (state_.eraseEndMs != 0 && !showsProgress) {
         Abort(x);
         return;
     }
     // A locked drive refuses media access.
-    const bool mediaAccess = cmd == kCmdDataSetManagement || cmd == kCmdDownloadMicrocode ||
+    const bool mediaAccess = cmd == kAtaCmdDataSetManagement || cmd == kAtaCmdDownloadMicrocode ||
                              cmd == platform::kVendorTableRequestCommand || cmd == platform::kVendorTableReadCommand;
     if (state_.locked && mediaAccess) {
         Abort(x);
         return;
     }
     switch (cmd) {
-        case kCmdIdentify: Identify(x); break;
-        case kCmdSmart: Smart(x); break;
-        case kCmdSetFeatures: SetFeatures(x); break;
-        case kCmdDataSetManagement: DataSetManagement(x); break;
-        case kCmdDownloadMicrocode: DownloadMicrocode(x); break;
-        case kCmdFlushCache:
-        case kCmdFlushCacheExt:
-        case kCmdIdleImmediate: Complete(x); break;
-        case kCmdStandbyImmediate:
+        case kAtaCmdIdentify: Identify(x); break;
+        case kAtaCmdSmart: Smart(x); break;
+        case kAtaCmdSetFeatures: SetFeatures(x); break;
+        case kAtaCmdDataSetManagement: DataSetManagement(x); break;
+        case kAtaCmdDownloadMicrocode: DownloadMicrocode(x); break;
+        case kAtaCmdFlushCache:
+        case kAtaCmdFlushCacheExt:
+        case kAtaCmdIdleImmediate: Complete(x); break;
+        case kAtaCmdStandbyImmediate:
             vendorMode_ = false;
             vendorTableSelected_ = false;
             Complete(x);
             break;
-        case kCmdCheckPowerMode:
+        case kAtaCmdCheckPowerMode:
             x.regs.sectorCount = 0xFF;  // active or idle
             Complete(x);
             break;
-        case 0xF1: case 0xF2: case 0xF3: case 0xF4: case 0xF5: case 0xF6: Security(x); break;
+        case platform::kAtaCmdSecuritySetPassword:
+        case platform::kAtaCmdSecurityUnlock:
+        case platform::kAtaCmdSecurityErasePrepare:
+        case platform::kAtaCmdSecurityEraseUnit:
+        case platform::kAtaCmdSecurityFreezeLock:
+        case platform::kAtaCmdSecurityDisablePassword: Security(x); break;
         case platform::kVendorTableRequestCommand: VendorTableRequest(x); break;
         case platform::kVendorTableReadCommand: VendorTableRead(x); break;
         default: Abort(x); break;
@@ -183,36 +188,36 @@ void SataDrive::Identify(AtaExchange& x) {
 }
 
 void SataDrive::Smart(AtaExchange& x) {
-    if (x.regs.lbaMid != 0x4F || x.regs.lbaHigh != 0xC2) {
+    if (x.regs.lbaMid != platform::kSmartLbaMid || x.regs.lbaHigh != platform::kSmartLbaHigh) {
         Abort(x);
         return;
     }
     switch (x.regs.features) {
-        case 0xD0: {
+        case platform::kSmartReadData: {
             const Page page = SmartDataPage();
             DataIn(x, page);
             break;
         }
-        case 0xD1: {
+        case platform::kSmartReadThresholds: {
             const Page page = SmartThresholdPage();
             DataIn(x, page);
             break;
         }
-        case 0xD2:  // attribute autosave
-        case 0xD8:  // enable operations
-        case 0xD9:  // disable operations
+        case platform::kSmartAttributeAutosave:
+        case platform::kSmartEnableOperations:
+        case platform::kSmartDisableOperations:
             Complete(x);
             break;
-        case 0xD4: OfflineImmediate(x); break;
-        case 0xD5: SmartReadLog(x); break;
-        case 0xD6: SmartWriteLog(x); break;
-        case 0xDA: {  // RETURN STATUS: F4h/2Ch when an attribute is at or below its threshold
+        case platform::kSmartExecuteOfflineImmediate: OfflineImmediate(x); break;
+        case platform::kSmartReadLog: SmartReadLog(x); break;
+        case platform::kSmartWriteLog: SmartWriteLog(x); break;
+        case platform::kSmartReturnStatus: {  // RETURN STATUS: F4h/2Ch when an attribute is at or below its threshold
             bool exceeded = false;
             for (const SmartAttributeProfile& a : profile_.sata.attributes) {
                 exceeded = exceeded || (a.threshold != 0 && a.current <= a.threshold);
             }
-            x.regs.lbaMid = exceeded ? 0xF4 : 0x4F;
-            x.regs.lbaHigh = exceeded ? 0x2C : 0xC2;
+            x.regs.lbaMid = exceeded ? platform::kSmartExceededLbaMid : platform::kSmartLbaMid;
+            x.regs.lbaHigh = exceeded ? platform::kSmartExceededLbaHigh : platform::kSmartLbaHigh;
             Complete(x);
             break;
         }

@@ -15,12 +15,12 @@ namespace tarvex::sim {
 
 namespace {
 
-constexpr uint8_t kSetPassword = 0xF1;
-constexpr uint8_t kUnlock = 0xF2;
-constexpr uint8_t kErasePrepare = 0xF3;
-constexpr uint8_t kEraseUnit = 0xF4;
-constexpr uint8_t kFreezeLock = 0xF5;
-constexpr uint8_t kDisablePassword = 0xF6;
+constexpr uint8_t kSetPassword = platform::kAtaCmdSecuritySetPassword;
+constexpr uint8_t kUnlock = platform::kAtaCmdSecurityUnlock;
+constexpr uint8_t kErasePrepare = platform::kAtaCmdSecurityErasePrepare;
+constexpr uint8_t kEraseUnit = platform::kAtaCmdSecurityEraseUnit;
+constexpr uint8_t kFreezeLock = platform::kAtaCmdSecurityFreezeLock;
+constexpr uint8_t kDisablePassword = platform::kAtaCmdSecurityDisablePassword;
 
 // Word 0 of a security command's data: identifier, erase mode, security level.
 bool IsMaster(std::span<const uint8_t> block) { return (block[0] & 0x01) != 0; }

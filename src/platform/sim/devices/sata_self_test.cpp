@@ -34,25 +34,25 @@ uint8_t FailureStatus(const SelfTestFailure& f) {
 void SataDrive::OfflineImmediate(AtaExchange& x) {
     const uint8_t sub = x.regs.lbaLow;
     switch (sub) {
-        case 0x00:  // off-line data collection: done at once on flash
+        case platform::kSmartOfflineDataCollection:  // done at once on flash
             Complete(x);
             return;
-        case 0x01:
-        case 0x02:
+        case platform::kSmartShortSelfTest:
+        case platform::kSmartExtendedSelfTest:
             if (state_.runningSelfTest != 0) {
                 EndSelfTest(kStatusAbortedByHost, 0);  // a new test replaces the running one
             }
             StartSelfTest(sub);
             Complete(x);
             return;
-        case 0x7F:
+        case platform::kSmartAbortSelfTest:
             if (state_.runningSelfTest != 0) {
                 EndSelfTest(static_cast<uint8_t>(kStatusAbortedByHost | (SelfTestStatusByte() & 0x0F)), 0);
             }
             Complete(x);
             return;
-        case 0x81:
-        case 0x82: {
+        case platform::kSmartShortSelfTestCaptive:
+        case platform::kSmartExtendedSelfTestCaptive: {
             // Captive mode: the command returns when the test is over.
             if (state_.runningSelfTest != 0) {
                 Abort(x);

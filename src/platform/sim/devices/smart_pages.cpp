@@ -10,11 +10,11 @@ namespace tarvex::sim {
 
 namespace {
 
-constexpr uint8_t kLogDirectory = 0x00;
-constexpr uint8_t kLogSummaryError = 0x01;
-constexpr uint8_t kLogSelfTest = 0x06;
-constexpr uint8_t kLogSctCommand = 0xE0;
-constexpr uint8_t kLogSctData = 0xE1;
+using platform::kSmartLogDirectory;
+using platform::kSmartLogSctCommand;
+using platform::kSmartLogSctData;
+using platform::kSmartLogSelfTest;
+using platform::kSmartLogSummaryError;
 
 constexpr int kSlotOffset = 2;
 constexpr int kSlotSize = 12;
@@ -110,22 +110,22 @@ void SataDrive::SmartReadLog(AtaExchange& x) {
     }
     Page p{};
     switch (address) {
-        case kLogDirectory:
+        case kSmartLogDirectory:
             PutWord(p, 0, 0x0001);
-            for (uint8_t log : {kLogSummaryError, kLogSelfTest, kLogSctCommand, kLogSctData}) {
+            for (uint8_t log : {kSmartLogSummaryError, kSmartLogSelfTest, kSmartLogSctCommand, kSmartLogSctData}) {
                 p[2 * log] = 1;
             }
             for (int log = 0x80; log <= 0x9F; ++log) {
                 p[2 * log] = 1;
             }
             break;
-        case kLogSummaryError:
+        case kSmartLogSummaryError:
             p[0] = 0x01;  // version; no error recorded
             SealChecksum(p);
             break;
-        case kLogSelfTest: p = SelfTestLogPage(); break;
-        case kLogSctCommand: p = SctStatusPage(); break;
-        case kLogSctData:
+        case kSmartLogSelfTest: p = SelfTestLogPage(); break;
+        case kSmartLogSctCommand: p = SctStatusPage(); break;
+        case kSmartLogSctData:
             if (!sctTablePending_) {
                 sctStatus_ = 0x000B;  // a data transfer without an SCT command before it
                 Abort(x);
@@ -150,7 +150,7 @@ void SataDrive::SmartWriteLog(AtaExchange& x) {
         Abort(x);
         return;
     }
-    if (address == kLogSctCommand) {
+    if (address == kSmartLogSctCommand) {
         if (SctCommand(x, x.data.first(512))) {
             x.transferred = 512;
         }
