@@ -1,7 +1,10 @@
 #pragma once
 // Writing a whole text file so that it is either complete or absent: the text goes to a
-// temporary file beside the target, which then replaces the target in one step. A failure
-// leaves the old target (if any) as it was and no temporary file behind, and says why.
+// temporary file of its own beside the target (a fresh name, created only if no file has it),
+// which then replaces the target in one step. A failure leaves the old target (if any) as it
+// was and no temporary file behind, and says why. A target that is not a plain file (a device
+// such as NUL, or a symbolic link) is written in place instead, so the device stays a device
+// and the link keeps pointing where it did.
 #include <cstdint>
 #include <string>
 #include <string_view>

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/cli_app.h"
+#include "cli/cli_dialogs.h"
 #include "cli/exit_codes.h"
 #include "device/ata_command.h"
 #include "health/alert_settings.h"
@@ -19,9 +20,21 @@ int RunAlertsCommand(CommandContext& context) {
             std::fprintf(stderr, "tarvexctl: alerts takes [--temperature N] [--life N]\n");
             return kExitUsage;
         }
-        const auto value = ParseAlertInput(platform::Utf8ToUtf16(a[i + 1]));
+        const std::u16string text = platform::Utf8ToUtf16(a[i + 1]);
+        const auto value = ParseAlertInput(text);
         if (!value) {
-            std::fprintf(stderr, "tarvexctl: alerts: error input: '%s'\n", a[i + 1].c_str());
+            // The page's Apply shows its message box for the bad text (on standard output, as
+            // every message box of a flow); it stores nothing.
+            DiagnosticsPageLogic page;
+            a[i] == "--temperature" ? page.ApplyTemperature(text) : page.ApplyLife(text);
+            const std::string why = a[i] + " takes a whole number, found '" + a[i + 1] + "'";
+            std::fprintf(stderr, "tarvexctl: alerts: %s\n", why.c_str());
+            if (context.options.json) {
+                Json doc = context.NewDocument("alerts");
+                doc["error"] = {{"exitCode", kExitUsage}, {"message", why}};
+                doc["messages"] = context.dialogs->Messages();
+                context.PrintJson(doc);
+            }
             return kExitUsage;
         }
         (a[i] == "--temperature" ? temperature : life) = *value;

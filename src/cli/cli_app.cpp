@@ -43,12 +43,14 @@ void PrintUsage(std::FILE* to) {
     std::fputs(
         "\n"
         "DRIVE is --disk N (\\\\.\\PhysicalDriveN) or --path P (a device path), as a SATA drive;\n"
-        "add --nvme for an NVMe drive, reached through its SCSI port.\n"
+        "add --nvme for an NVMe drive, reached through its SCSI port. Numbers are plain decimal\n"
+        "digits. FILE is written in place when it is a device or FIFO, through a link to its file.\n"
         "\n"
         "Exit codes: 0 success, 1 start-up classification ended the program (Windows XP\n"
         "without a service-pack number), 2 machine or profile error, 3 device or command\n"
         "failure, 64 command-line error; health: 4 caution, 5 an attribute below its threshold;\n"
-        "selftest --wait: 6 the self-test failed, 7 it was aborted.\n"
+        "selftest --wait: 6 the self-test failed, 7 it was aborted. A disk the PC does not have\n"
+        "is 3. Message boxes print on standard output, tarvexctl's own messages on standard error.\n"
         "\n"
         "Waits run on the emulated PC's clock: TARVEX_SPEED=60 makes a 2-minute self-test take 2 s.\n",
         to);

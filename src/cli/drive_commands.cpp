@@ -8,13 +8,17 @@
 #include <fmt/format.h>
 
 #include "cli/cli_app.h"
+#include "cli/drive_selection.h"
 #include "cli/exit_codes.h"
 #include "device/ata_command.h"
 #include "device/identify_decoding.h"
 #include "health/nvme_health_log.h"
 #include "health/smart_attributes.h"
 #include "health/smart_names.h"
+#include "platform/last_error.h"
+#include "platform/platform.h"
 #include "platform/text.h"
+#include "platform/win32_values.h"
 
 namespace tarvex::cli {
 
@@ -34,13 +38,13 @@ std::optional<DriveArgs> ParseDriveArgs(const std::vector<std::string>& args, bo
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--disk" && i + 1 < args.size()) {
-            char* end = nullptr;
-            const long n = std::strtol(args[i + 1].c_str(), &end, 10);
-            if (*end != '\0' || n < 0 || n > 255 || args[i + 1].empty()) {
-                std::fprintf(stderr, "tarvexctl: --disk takes a drive number from 0 to 255\n");
+            const std::optional<long> n = ParseCliNumber(args[i + 1], 0, 255);
+            if (!n) {
+                std::fprintf(stderr, "tarvexctl: --disk takes a drive number from 0 to 255, found '%s'\n",
+                             args[i + 1].c_str());
                 return std::nullopt;
             }
-            d.disk = static_cast<int>(n);
+            d.disk = static_cast<int>(*n);
             ++i;
         } else if (a == "--path" && i + 1 < args.size()) {
             d.path = args[++i];
@@ -65,17 +69,39 @@ std::u16string DrivePath(const DriveArgs& d) {
                   : platform::Utf8ToUtf16(fmt::format("\\\\.\\PhysicalDrive{}", *d.disk));
 }
 
-// Identifies the drive into a record; false when the drive does not answer.
+std::string DriveName(const DriveArgs& d) {
+    return d.disk ? fmt::format("disk {}", *d.disk) : "'" + *d.path + "'";
+}
+
+bool DeviceExists(const std::u16string& path) {
+    platform::Devices* devices = platform::Current().devices;
+    if (devices != nullptr &&
+        devices->CreateFile(path, 0, win::FILE_SHARE_READ | win::FILE_SHARE_WRITE, win::OPEN_EXISTING, 0)) {
+        return true;
+    }
+    const uint32_t error = platform::GetLastError();
+    return error != win::ERROR_FILE_NOT_FOUND && error != win::ERROR_PATH_NOT_FOUND;
+}
+
+// Identifies the drive into a record; false when the drive does not answer. `why` then says
+// whether the drive is missing, or answers as the other kind (so --nvme is missing or wrong).
 bool IdentifyInto(const DriveArgs& d, PhysicalDriveInfo& record, std::string* why) {
     ATACommand& ata = GlobalAtaCommand();
     const std::u16string path = DrivePath(d);
+    if (d.disk ? !DiskExists(*d.disk) : !DeviceExists(path)) {
+        *why = d.disk ? fmt::format("no disk {}", *d.disk) : "no device " + DriveName(d);
+        return false;
+    }
     platform::CopyToFixed(record.devicePath, path);
     record.driveIndex = d.disk.value_or(-1);
     if (d.nvme) {
         record.interfaceKind = NvmeInterface;
         std::vector<uint8_t> buffer(platform::kNvmeIdentifyBufferSize, 0);
         if (!ata.IdentifyCommand_Controller(path, buffer.data())) {
-            *why = "the NVMe drive did not answer Identify Controller through its miniport";
+            uint8_t identify[512];
+            *why = ata.DoIdentify(path, 0xA0, identify)
+                       ? DriveName(d) + " is a SATA drive: leave out --nvme"
+                       : "the NVMe drive did not answer Identify Controller through its miniport";
             return false;
         }
         std::memcpy(record.nvmeIdentify, buffer.data() + platform::kNvmeDataOffset, sizeof record.nvmeIdentify);
@@ -84,7 +110,10 @@ bool IdentifyInto(const DriveArgs& d, PhysicalDriveInfo& record, std::string* wh
     }
     uint8_t identify[512];
     if (!ata.DoIdentify(path, 0xA0, identify)) {
-        *why = "IDENTIFY DEVICE failed";
+        std::vector<uint8_t> buffer(platform::kNvmeIdentifyBufferSize, 0);
+        *why = ata.IdentifyCommand_Controller(path, buffer.data())
+                   ? "IDENTIFY DEVICE failed: " + DriveName(d) + " is an NVMe drive: add --nvme"
+                   : "IDENTIFY DEVICE failed";
         return false;
     }
     StoreSataIdentify(record, identify);

@@ -14,8 +14,15 @@ struct DriveChoice {
     std::optional<long> disk;
 };
 
+// A number on the command line: decimal digits only (no sign, no blanks, no "0x"), from `min`
+// to `max`; nothing otherwise.
+std::optional<long> ParseCliNumber(const std::string& text, long min, long max);
+
+// Whether \\.\PhysicalDriveN exists on the PC: false only when opening it finds no such device.
+bool DiskExists(long disk);
+
 // Takes --drive I or --disk N (exactly one of them) out of `args`. False with `error` when
-// neither or both are given or the number is not a non-negative decimal.
+// neither or both are given or the number is not a plain decimal from 0 to 255.
 bool TakeDriveChoice(std::vector<std::string>& args, DriveChoice* choice, std::string* error);
 
 // Clears the table and scans, as the window's Refresh does; selects the first drive.

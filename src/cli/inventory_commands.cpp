@@ -40,6 +40,14 @@ int RunScanCommand(CommandContext& context) {
     }
     ScanDrives();
     const auto& table = PhysicalDriveTable();
+    // The listing stops at 80 device interfaces: say so when the PC has more.
+    const int present = CountDiskInterfaces();
+    const int notListed = present > kMaxListedDrives ? present - kMaxListedDrives : 0;
+    if (notListed > 0) {
+        std::fprintf(stderr,
+                     "tarvexctl: scan: the drive table lists at most %d disks; %d more on this PC are not listed\n",
+                     kMaxListedDrives, notListed);
+    }
     if (context.options.json) {
         Json doc = context.NewDocument("scan");
         Json drives = Json::array();
@@ -58,6 +66,7 @@ int RunScanCommand(CommandContext& context) {
                               {"devicePath", Utf8(r.devicePath)}});
         }
         doc["driveCount"] = DriveCount;
+        doc["disksNotListed"] = notListed;
         doc["drives"] = drives;
         context.PrintJson(doc);
         return kExitSuccess;
@@ -161,11 +170,22 @@ int RunVolumesCommand(CommandContext& context) {
         std::fprintf(stderr, "tarvexctl: volumes takes --disk N\n");
         return kExitUsage;
     }
-    char* end = nullptr;
-    const long disk = std::strtol(context.args[1].c_str(), &end, 10);
-    if (context.args[1].empty() || *end != '\0' || disk < 0 || disk > 255) {
-        std::fprintf(stderr, "tarvexctl: --disk takes a drive number from 0 to 255\n");
+    const std::optional<long> number = ParseCliNumber(context.args[1], 0, 255);
+    if (!number) {
+        std::fprintf(stderr, "tarvexctl: --disk takes a drive number from 0 to 255, found '%s'\n",
+                     context.args[1].c_str());
         return kExitUsage;
+    }
+    const long disk = *number;
+    if (!DiskExists(disk)) {
+        const std::string why = fmt::format("no disk {}", disk);
+        std::fprintf(stderr, "tarvexctl: volumes: %s\n", why.c_str());
+        if (context.options.json) {
+            Json doc = context.NewDocument("volumes");
+            doc["error"] = {{"exitCode", kExitCommandFailed}, {"message", why}};
+            context.PrintJson(doc);
+        }
+        return kExitCommandFailed;
     }
     UnderlyingUtil util;
     std::vector<LogicalDriveInfo> volumes;

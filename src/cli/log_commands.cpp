@@ -19,17 +19,51 @@ namespace {
 namespace fs = std::filesystem;
 
 
-// Maps the folder of `hostFile` onto a free drive letter; the file's Windows path there.
-std::optional<std::u16string> MapHostFile(CommandContext& context, const std::string& hostFile, std::string* error) {
+// The longest file name a folder of the emulated PC holds (NTFS's 255 characters).
+constexpr size_t kMaxFileNameLength = 255;
+
+// A symbolic link, followed to the file it names (which need not exist yet).
+fs::path FollowLinks(fs::path path) {
     std::error_code ec;
-    const fs::path absolute = fs::absolute(hostFile, ec);
+    for (int hops = 0; hops < 40 && fs::is_symlink(path, ec); ++hops) {
+        const fs::path target = fs::read_symlink(path, ec);
+        if (ec) {
+            break;
+        }
+        path = target.is_absolute() ? target : path.parent_path() / target;
+    }
+    return path;
+}
+
+// Maps the folder of `hostFile` onto a free drive letter; the file's Windows path there.
+// With `followLink`, a link is followed first, so the file it names is the one replaced and
+// the link stays as it is.
+std::optional<std::u16string> MapHostFile(CommandContext& context, const std::string& hostFile, std::string* error,
+                                          bool followLink = false) {
+    std::error_code ec;
+    fs::path absolute = fs::absolute(hostFile, ec);
     if (ec || absolute.filename().empty()) {
         *error = "'" + hostFile + "' is not a file name";
         return std::nullopt;
     }
+    if (followLink) {
+        absolute = FollowLinks(absolute);
+    }
     const fs::path folder = absolute.parent_path();
-    if (!fs::is_directory(folder, ec)) {
+    const bool isFolder = fs::is_directory(folder, ec);
+    if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory) {
+        // Too long a path, a folder that may not be searched: say what is wrong.
+        *error = "the folder '" + folder.string() + "' cannot be used: " + ec.message();
+        return std::nullopt;
+    }
+    if (!isFolder) {
         *error = "the folder '" + folder.string() + "' does not exist";
+        return std::nullopt;
+    }
+    const std::u16string name = platform::Utf8ToUtf16(absolute.filename().string());
+    if (name.size() > kMaxFileNameLength) {
+        *error = "the file name '" + absolute.filename().string() + "' is too long (at most " +
+                 std::to_string(kMaxFileNameLength) + " characters)";
         return std::nullopt;
     }
     sim::SimFiles& files = context.machine->Files();
@@ -38,7 +72,7 @@ std::optional<std::u16string> MapHostFile(CommandContext& context, const std::st
         *error = "no free drive letter on the emulated PC for '" + folder.string() + "'";
         return std::nullopt;
     }
-    return std::u16string(1, letter) + u":\\" + platform::Utf8ToUtf16(absolute.filename().string());
+    return std::u16string(1, letter) + u":\\" + name;
 }
 
 int FlowExit(FlowEnd end) {
@@ -76,7 +110,7 @@ int RunReportCommand(CommandContext& context) {
         return kExitUsage;
     }
     std::string error;
-    const auto target = MapHostFile(context, context.args[0], &error);
+    const auto target = MapHostFile(context, context.args[0], &error, /*followLink=*/true);
     if (!target) {
         std::fprintf(stderr, "tarvexctl: report: %s\n", error.c_str());
         return kExitCommandFailed;

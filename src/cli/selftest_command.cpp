@@ -96,10 +96,22 @@ void DrawBar(std::FILE* out, const std::u16string& label, int percent) {
     std::fflush(out);
 }
 
-// Runs a scan to its END through the page, drawing its bar on a terminal.
+// One line per step of the bar when the output is not a terminal (a log, a pipe).
+void PrintStep(std::FILE* out, const std::u16string& label, int percent, int* shown) {
+    if (percent != *shown) {
+        std::fprintf(out, "%s %d %%\n", Utf8(label).c_str(), percent);
+        std::fflush(out);
+        *shown = percent;
+    }
+}
+
+// Runs a scan to its END through the page, drawing its bar on a terminal, else printing a
+// line per step.
 int RunToEnd(CommandContext& context, DiagnosticsPageLogic& page, MainWindowQueue& window,
              DiagnosticsPageLogic::Scan scan, const PhysicalDriveInfo& r) {
     const bool bar = !context.options.json && isatty(fileno(context.out)) != 0;
+    const bool steps = !context.options.json && !bar;
+    int shownStep = -1;
     const std::u16string label(LoadResourceString(scan == DiagnosticsPageLogic::kQuick ? 261 : 262));
     const int kind = scan == DiagnosticsPageLogic::kQuick ? kOperationQuickScan : kOperationFullScan;
     InterruptGuard guard;
@@ -126,9 +138,15 @@ int RunToEnd(CommandContext& context, DiagnosticsPageLogic& page, MainWindowQueu
             }
             std::fputs("\n", context.out);  // the result goes on a line of its own
         }
+        if (ended && steps && LoadThreadResult(page.ThreadData(kind)) == kSelfTestSucceeded) {
+            PrintStep(context.out, label, 100, &shownStep);
+        }
         DeliverToDiagnosticsPage(page, kPageDiagnostics, *message);
         if (!ended && bar && page.Controls(scan).barVisible) {
             DrawBar(context.out, label, page.Controls(scan).barPosition);
+        }
+        if (!ended && steps && page.Controls(scan).barVisible) {
+            PrintStep(context.out, label, page.Controls(scan).barPosition, &shownStep);
         }
     }
     page.JoinWorkers();

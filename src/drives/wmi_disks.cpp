@@ -64,6 +64,17 @@ int UnderlyingUtil::ListDiskInterfaces(std::vector<std::u16string>& paths) {
     return static_cast<int>(paths.size());
 }
 
+int CountDiskInterfaces() {
+    platform::Devices* devices = platform::Current().devices;
+    auto set = devices != nullptr ? devices->SetupDiGetClassDevs(kDiskInterfaceGuid, kDigcfPresentInterfaces) : nullptr;
+    int count = 0;
+    platform::DeviceInterfaceData data;
+    while (set && set->EnumDeviceInterfaces(static_cast<uint32_t>(count), &data)) {
+        ++count;
+    }
+    return count;
+}
+
 bool UnderlyingUtil::GetPhysicalDriveSpace() {
     Trace("Enter GetPhysicalDriveSpace()");
     wmiDisks.clear();

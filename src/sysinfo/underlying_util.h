@@ -78,6 +78,10 @@ struct WmiDiskEntry {
 // The process-wide WMI disk list: empty before the first scan, rebuilt by each.
 std::vector<WmiDiskEntry>& WmiDiskList();
 
+// How many disk device interfaces are present, without the listing's limit of 80, so that a
+// caller can tell when the drive table was cut short.
+int CountDiskInterfaces();
+
 // The drive number of a volume path such as "\\.\C:" (narrow, ANSI code page): its storage
 // device number when it is a disk, else -1.
 int GetPhysicalDriveNumber(const char* volumePath);

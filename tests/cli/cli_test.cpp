@@ -2,8 +2,15 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include <nlohmann/json.hpp>
 
@@ -259,7 +266,11 @@ TEST_F(CliTest, AlertsCanBeChangedOnlyWhileTheServiceIsStopped) {
     EXPECT_EQ(doc["estimatedLifeUnder"], 100);
     CliRun bad = Tarvexctl(State() + " alerts --temperature 75C");
     EXPECT_EQ(bad.exitCode, 64);
-    EXPECT_NE(bad.err.find("error input"), std::string::npos);
+    EXPECT_EQ(bad.out, "error input\n") << "the page's message box, on standard output like every other";
+    EXPECT_NE(bad.err.find("--temperature takes a whole number, found '75C'"), std::string::npos) << bad.err;
+    CliRun blank = Tarvexctl(State() + " --json alerts --life '7 5'");
+    EXPECT_EQ(blank.exitCode, 64);
+    EXPECT_EQ(nlohmann::json::parse(blank.out)["messages"], nlohmann::json::array({"error input"}));
     EXPECT_EQ(nlohmann::json::parse(Tarvexctl(State() + " --json alerts").out)["temperatureOver"], 75)
         << "nothing stored from the bad input";
 
@@ -295,7 +306,23 @@ TEST_F(CliTest, ServiceOffThatDoesNotStopSaysWhyAndFails) {
 TEST_F(CliTest, SelfTestWaitsForItsEndAndShowsTheResult) {
     CliRun r = Tarvexctl(State() + " selftest --drive 0 short --wait", "TARVEX_SPEED=2000");
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.out, "Diagnotics quick scan is done successsfully!\n") << "no bar when not on a terminal";
+    // Not on a terminal: no bar, but a line per step, rising to 100, then the result.
+    const std::string done = "Diagnotics quick scan is done successsfully!\n";
+    ASSERT_GE(r.out.size(), done.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - done.size()), done);
+    std::istringstream lines(r.out.substr(0, r.out.size() - done.size()));
+    std::string line;
+    int previous = -1;
+    int steps = 0;
+    while (std::getline(lines, line)) {
+        int percent = -1;
+        ASSERT_EQ(std::sscanf(line.c_str(), "Quick Diagnostics Scan %d %%", &percent), 1) << line;
+        EXPECT_GT(percent, previous) << "each line is a new step: " << r.out;
+        previous = percent;
+        ++steps;
+    }
+    EXPECT_GE(steps, 2) << r.out;
+    EXPECT_EQ(previous, 100) << r.out;
 
     CliRun json = Tarvexctl(State() + " --json selftest --disk 2 extended --wait", "TARVEX_SPEED=2000");
     EXPECT_EQ(json.exitCode, 6) << "the NVMe drive cannot run the ATA self-test";
@@ -369,6 +396,134 @@ TEST_F(CliTest, UnscrambleWritesDecryptedLogIntoTheCurrentFolder) {
     EXPECT_EQ(missing.exitCode, 3);
     EXPECT_NE(missing.out.find("Decrypt log failed: cannot read"), std::string::npos) << missing.out;
     EXPECT_NE(missing.out.find("The system cannot find the file specified."), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CliTest, AMissingDiskIsExitThreeAndTheWrongKindSaysWhichFlagToUse) {
+    CliRun volumes = Tarvexctl(State() + " volumes --disk 99");
+    EXPECT_EQ(volumes.exitCode, 3) << volumes.out;
+    EXPECT_EQ(volumes.err, "tarvexctl: volumes: no disk 99\n");
+    EXPECT_EQ(nlohmann::json::parse(Tarvexctl(State() + " --json volumes --disk 99").out)["error"]["exitCode"], 3);
+    CliRun identify = Tarvexctl(State() + " identify --disk 99");
+    EXPECT_EQ(identify.exitCode, 3);
+    EXPECT_EQ(identify.err, "tarvexctl: identify: no disk 99\n");
+    CliRun smart = Tarvexctl(State() + " smart --disk 2");
+    EXPECT_EQ(smart.exitCode, 3);
+    EXPECT_NE(smart.err.find("disk 2 is an NVMe drive: add --nvme"), std::string::npos) << smart.err;
+    CliRun nvme = Tarvexctl(State() + " identify --nvme --disk 0");
+    EXPECT_EQ(nvme.exitCode, 3);
+    EXPECT_NE(nvme.err.find("disk 0 is a SATA drive: leave out --nvme"), std::string::npos) << nvme.err;
+    CliRun path = Tarvexctl(State() + " identify --path '\\\\.\\PhysicalDrive77'");
+    EXPECT_EQ(path.exitCode, 3);
+    EXPECT_NE(path.err.find("no device"), std::string::npos) << path.err;
+}
+
+TEST_F(CliTest, NumbersAreDecimalDigitsOnlyEverywhere) {
+    // Each malformed form against one of the commands, so that every parser meets several.
+    const char* bad[] = {"+1", "' 1'", "'1 '", "-0", "0x1", "''", "256", "99999999999999999999"};
+    const char* commands[] = {"identify --disk ", "smart --disk ",  "volumes --disk ",
+                              "health --drive ",  "health --disk ", "selftest status --disk "};
+    for (size_t i = 0; i < std::size(bad); ++i) {
+        const std::string command = commands[i % std::size(commands)];
+        CliRun r = Tarvexctl(State() + " " + command + bad[i]);
+        EXPECT_EQ(r.exitCode, 64) << command << bad[i] << ": " << r.out << r.err;
+    }
+    EXPECT_EQ(Tarvexctl(State() + " identify --disk 01").exitCode, 0) << "digits with a leading zero are a number";
+}
+
+TEST_F(CliTest, APathTooLongIsNotCalledAMissingFolder) {
+    const std::string longName(300, 'n');
+    CliRun folder = Tarvexctl(State() + " report '" + (dir_.Path() / longName / "x.log").string() + "'");
+    EXPECT_EQ(folder.exitCode, 3);
+    EXPECT_EQ(folder.err.find("does not exist"), std::string::npos) << folder.err;
+    EXPECT_NE(folder.err.find("File name too long"), std::string::npos) << folder.err;
+    CliRun file = Tarvexctl(State() + " report '" + (dir_.Path() / longName).string() + "'");
+    EXPECT_EQ(file.exitCode, 3);
+    EXPECT_NE(file.err.find("is too long (at most 255 characters)"), std::string::npos) << file.err;
+    CliRun missing = Tarvexctl(State() + " report '" + (dir_.Path() / "no" / "x.log").string() + "'");
+    EXPECT_NE(missing.err.find("does not exist"), std::string::npos) << missing.err;
+}
+
+TEST_F(CliTest, ATableCutAtEightyDrivesSaysHowManyAreLeftOut) {
+    nlohmann::json profile = tarvex::test::BaseProfile();
+    profile["disks"] = nlohmann::json::array();
+    for (int n = 0; n < 82; ++n) {
+        profile["disks"].push_back({{"number", n},
+                                    {"kind", n == 0 ? "sata" : "usb"},
+                                    {"model", "Disk " + std::to_string(n)},
+                                    {"serial", "S" + std::to_string(n)},
+                                    {"firmware", "1.0"},
+                                    {"capacityBytes", 1ll << 34}});
+    }
+    const std::string path = WriteProfile("many.json", profile.dump());
+    CliRun r = Tarvexctl(State() + " --json --machine '" + path + "' scan");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(nlohmann::json::parse(r.out)["disksNotListed"], 2);
+    EXPECT_EQ(r.err, "tarvexctl: scan: the drive table lists at most 80 disks; 2 more on this PC are not listed\n");
+    CliRun demo = Tarvexctl(State() + " --json scan");
+    EXPECT_EQ(nlohmann::json::parse(demo.out)["disksNotListed"], 0);
+    EXPECT_TRUE(demo.err.empty()) << demo.err;
+}
+
+TEST_F(CliTest, ReportWritesThroughDevicesAndLinksAndKeepsTheUsersFiles) {
+    const auto d = dir_.Path();
+    // A FIFO with both ends held here and room for the whole report: written, never replaced.
+    const auto fifo = d / "pipe.log";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    ASSERT_GE(writer, 0);
+    ASSERT_GT(::fcntl(reader, F_SETPIPE_SZ, 1 << 20), 0);
+    CliRun toFifo = Tarvexctl(State() + " report '" + fifo.string() + "'");
+    EXPECT_EQ(toFifo.exitCode, 0) << toFifo.err;
+    std::string got(1 << 20, '\0');
+    const ssize_t n = ::read(reader, got.data(), got.size());
+    got.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    ::close(writer);
+    ::close(reader);
+    EXPECT_EQ(got.rfind("VARNO Velmora Version: ", 0), 0u) << "the report went through the FIFO";
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo)) << "the FIFO was replaced by a plain file";
+
+    // A null device node of our own (mknod needs root).
+    const auto null = d / "mynull";
+    if (::mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+        EXPECT_EQ(Tarvexctl(State() + " report '" + null.string() + "'").exitCode, 0);
+        EXPECT_TRUE(std::filesystem::is_character_file(null)) << "the device node was replaced";
+    }
+
+    // A link keeps pointing at its file, which gets the report; a user's FILE.tmp stays.
+    std::ofstream(d / "target.txt") << "kept";
+    std::filesystem::create_directory(d / "sub");
+    std::filesystem::create_symlink("../target.txt", d / "sub" / "link.txt");
+    std::ofstream(d / "notes.txt.tmp") << "precious";
+    ASSERT_EQ(Tarvexctl(State() + " report '" + (d / "sub" / "link.txt").string() + "'").exitCode, 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(d / "sub" / "link.txt"));
+    EXPECT_EQ(tarvex::test::ReadHostFile(d / "target.txt").rfind("VARNO Velmora Version: ", 0), 0u);
+    ASSERT_EQ(Tarvexctl(State() + " report '" + (d / "notes.txt").string() + "'").exitCode, 0);
+    EXPECT_EQ(tarvex::test::ReadHostFile(d / "notes.txt.tmp"), "precious");
+    for (const auto& entry : std::filesystem::directory_iterator(d)) {
+        EXPECT_EQ(entry.path().filename().string().find("~tarvex"), std::string::npos) << entry.path();
+    }
+
+    // Decrypted.log as a link: the text lands in its target.
+    std::ofstream(d / "in.log", std::ios::binary) << std::string("\x6F\x00", 2);  // 'j' + 5
+    std::filesystem::create_symlink("plain.txt", d / "Decrypted.log");
+    CliRun decrypt = Tarvexctl(State() + " unscramble in.log", "", d.string());
+    EXPECT_EQ(decrypt.exitCode, 0) << decrypt.out << decrypt.err;
+    EXPECT_TRUE(std::filesystem::is_symlink(d / "Decrypted.log"));
+    EXPECT_EQ(tarvex::test::ReadHostFile(d / "plain.txt"), "j");
+}
+
+TEST_F(CliTest, AnEndlessOrHugeProfileIsRefused) {
+    const auto fifo = dir_.Path() / "endless.json";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    CliRun r = Tarvexctl(State() + " --machine '" + fifo.string() + "' scan");
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "tarvexctl: " + fifo.string() + ": cannot read the machine profile: not a regular file\n");
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 
@@ -205,6 +206,38 @@ TEST(SimFiles, AMappedDriveReachesAHostFolderAndCostsNoVolumeSpace) {
     WriteText(files, u"Z:\\out.log", "w", std::string(4096, 'x'));
     EXPECT_EQ(std::filesystem::file_size(host.Path() / "out.log"), 4096u);
     EXPECT_EQ(*files.HostPath(u"z:\\OUT.LOG"), std::filesystem::canonical(host.Path()) / "out.log");
+}
+
+TEST(SimFiles, HostLinksAndSpecialFilesOfAMappedFolderShowAsWhatTheyAre) {
+    test::TestMachine m;
+    test::TempDir host;
+    auto& files = m->Files();
+    ASSERT_TRUE(files.AddMappedDrive(u'Z', host.Path()));
+    std::ofstream(host.Path() / "plain.txt") << "x";
+    std::filesystem::create_symlink("plain.txt", host.Path() / "link.txt");
+    std::filesystem::create_symlink("none.txt", host.Path() / "dangling.txt");
+    ASSERT_EQ(::mkfifo((host.Path() / "fifo").c_str(), 0666), 0);
+    EXPECT_EQ(files.GetFileAttributes(u"Z:\\plain.txt"), win::FILE_ATTRIBUTE_ARCHIVE);
+    EXPECT_EQ(files.GetFileAttributes(u"Z:\\link.txt"), win::FILE_ATTRIBUTE_ARCHIVE | win::FILE_ATTRIBUTE_REPARSE_POINT);
+    EXPECT_EQ(files.GetFileAttributes(u"Z:\\dangling.txt"),
+              win::FILE_ATTRIBUTE_ARCHIVE | win::FILE_ATTRIBUTE_REPARSE_POINT)
+        << "a dangling link is still there";
+    EXPECT_EQ(files.GetFileAttributes(u"Z:\\fifo"), win::FILE_ATTRIBUTE_ARCHIVE | win::FILE_ATTRIBUTE_DEVICE);
+
+    // A special file is never renamed over, moved away or deleted.
+    WriteText(files, u"Z:\\new.txt", "w", "new");
+    EXPECT_FALSE(files.MoveFileEx(u"Z:\\new.txt", u"Z:\\fifo", win::MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(GetLastError(), win::ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(files.MoveFileEx(u"Z:\\fifo", u"Z:\\moved", 0));
+    EXPECT_EQ(GetLastError(), win::ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(files.DeleteFile(u"Z:\\fifo"));
+    EXPECT_EQ(GetLastError(), win::ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(std::filesystem::is_fifo(host.Path() / "fifo"));
+
+    // CREATE_NEW never opens a file that is there, a link's target included.
+    EXPECT_FALSE(files.CreateFile(u"Z:\\link.txt", win::GENERIC_WRITE, 0, win::CREATE_NEW, 0));
+    EXPECT_EQ(GetLastError(), win::ERROR_FILE_EXISTS);
+    EXPECT_EQ(test::ReadHostFile(host.Path() / "plain.txt"), "x");
 }
 
 }  // namespace

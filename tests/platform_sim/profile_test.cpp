@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "platform/sim/embedded_profiles.h"
 #include "platform/sim/machine_profile.h"
@@ -76,6 +79,104 @@ TEST(MachineProfile, EveryProblemNamesFileAndJsonPathOnOneLine) {
         EXPECT_EQ(error.find('\n'), std::string::npos) << c.what << ": the error is one line";
         EXPECT_EQ(error.rfind("test.json: ", 0), 0u) << c.what << ": " << error;
     }
+}
+
+// What the format refuses although a lenient reader would pick one of two meanings.
+TEST(MachineProfile, DuplicatesAndNonCanonicalNamesAreRefused) {
+    // A member given twice, at any depth (the parser alone keeps the last one).
+    std::string text = BaseProfile().dump();
+    text.insert(text.size() - 1, R"(,"uiLanguage": 1041)");
+    auto r = LoadMachineProfile(text, "test", "test.json");
+    EXPECT_FALSE(r.profile) << "a second uiLanguage was accepted";
+    EXPECT_EQ(r.error, "test.json: $.uiLanguage: field given twice");
+    r = LoadMachineProfile(R"({"disks": [{}, {"a": 1, "b": {"c": [0, {"d": 1, "d": 2}]}}]})", "test", "nested.json");
+    EXPECT_EQ(r.error, "nested.json: $.disks[1].b.c[1].d: field given twice");
+
+    const json sata = {{"number", 0},          {"kind", "sata"},    {"model", "M"},
+                       {"serial", "S"},        {"firmware", "F"},   {"capacityBytes", 1ll << 30}};
+    struct Case {
+        const char* what;
+        std::function<void(json&)> change;
+        const char* expected;  // empty: the profile loads
+    };
+    const Case cases[] = {
+        {"registry value twice in one key",
+         [](json& j) { j["registry"] = json::parse(R"([{"key":"HKEY_LOCAL_MACHINE\\SOFTWARE\\X","values":[
+             {"name":"Level","type":"REG_DWORD","data":1},{"name":"LEVEL","type":"REG_DWORD","data":2}]}])"); },
+         "$.registry[0].values[1].name: the value \"LEVEL\" of this key is given twice"},
+        {"registry value twice across one key listed twice",
+         [](json& j) { j["registry"] = json::parse(R"([
+             {"key":"HKEY_LOCAL_MACHINE\\SOFTWARE\\X","values":[{"name":"a","type":"REG_SZ","data":"1"}]},
+             {"key":"HKEY_LOCAL_MACHINE\\software\\x","values":[{"name":"A","type":"REG_SZ","data":"2"}]}])"); },
+         "$.registry[1].values[0].name"},
+        {"same value name under two keys",
+         [](json& j) { j["registry"] = json::parse(R"([
+             {"key":"HKEY_LOCAL_MACHINE\\SOFTWARE\\X","values":[{"name":"a","type":"REG_SZ","data":"1"}]},
+             {"key":"HKEY_LOCAL_MACHINE\\SOFTWARE\\Y","values":[{"name":"a","type":"REG_SZ","data":"2"}]}])"); },
+         ""},
+        {"environment name in two cases", [](json& j) { j["environment"] = {{"Path", "a"}, {"PATH", "b"}}; },
+         "is given twice (names ignore case)"},
+        {"identify word with a blank", [&](json& j) { j["disks"] = {sata}; j["disks"][0]["sata"] = {{"identifyWords", {{"217", 1}, {" 217", 2}}}}; },
+         "$.disks[0].sata.identifyWords. 217: expected a word number"},
+        {"identify word with a sign", [&](json& j) { j["disks"] = {sata}; j["disks"][0]["sata"] = {{"identifyWords", {{"+217", 2}}}}; },
+         "$.disks[0].sata.identifyWords.+217: expected a word number"},
+        {"identify word with a leading zero", [&](json& j) { j["disks"] = {sata}; j["disks"][0]["sata"] = {{"identifyWords", {{"0217", 2}}}}; },
+         "$.disks[0].sata.identifyWords.0217: expected a word number"},
+        {"identify words 0 and 217", [&](json& j) { j["disks"] = {sata}; j["disks"][0]["sata"] = {{"identifyWords", {{"0", 1}, {"217", 2}}}}; },
+         ""},
+        {"lower-case volume letter",
+         [&](json& j) { j["volumes"] = json::array({{{"letter", "c"}, {"sizeBytes", 1ll << 30}}}); },
+         "$.volumes[0].letter: expected one drive letter A to Z, found \"c\""},
+    };
+    for (const Case& c : cases) {
+        json j = BaseProfile();
+        c.change(j);
+        auto loaded = LoadMachineProfile(j.dump(), "test", "test.json");
+        if (*c.expected == '\0') {
+            EXPECT_TRUE(loaded.profile) << c.what << ": " << loaded.error;
+            continue;
+        }
+        EXPECT_FALSE(loaded.profile) << c.what << ": accepted";
+        EXPECT_NE(loaded.error.find(c.expected), std::string::npos) << c.what << ": " << loaded.error;
+        EXPECT_EQ(loaded.error.rfind("test.json: $.", 0), 0u) << c.what << ": " << loaded.error;
+    }
+}
+
+TEST(MachineProfile, AProfileFileIsARegularFileOfAtMostSixteenMiB) {
+    test::TempDir dir;
+    std::string error;
+    const auto good = dir.Path() / "good.json";
+    std::ofstream(good) << BaseProfile().dump();
+    auto text = ReadMachineProfileFile(good.string(), &error);
+    ASSERT_TRUE(text) << error;
+    EXPECT_EQ(*text, BaseProfile().dump());
+
+    // Sparse files: the limit is checked before anything is read.
+    const auto atLimit = dir.Path() / "at-limit.json";
+    std::ofstream(atLimit).close();
+    std::filesystem::resize_file(atLimit, kMaxProfileFileBytes);
+    text = ReadMachineProfileFile(atLimit.string(), &error);
+    ASSERT_TRUE(text) << error;
+    EXPECT_EQ(text->size(), kMaxProfileFileBytes);
+    const auto big = dir.Path() / "big.json";
+    std::ofstream(big).close();
+    std::filesystem::resize_file(big, kMaxProfileFileBytes + 1);
+    EXPECT_FALSE(ReadMachineProfileFile(big.string(), &error));
+    EXPECT_EQ(error, big.string() + ": cannot read the machine profile: larger than 16 MiB");
+
+    // A FIFO without a writer is refused at once rather than waited on, like any non-file.
+    const auto fifo = dir.Path() / "fifo.json";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(ReadMachineProfileFile(fifo.string(), &error));
+    EXPECT_EQ(error, fifo.string() + ": cannot read the machine profile: not a regular file");
+    EXPECT_FALSE(ReadMachineProfileFile(dir.Path().string(), &error));
+    EXPECT_EQ(error, dir.Path().string() + ": cannot read the machine profile: it is a folder");
+    EXPECT_FALSE(ReadMachineProfileFile((dir.Path() / "none.json").string(), &error));
+    EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
+
+    // Machine selection reads through it: an endless device is refused, not read.
+    EXPECT_FALSE(SelectMachine(fifo.string(), (dir.Path() / "state").string(), &error));
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
 }
 
 TEST(MachineProfile, SyntaxErrorGivesLineAndColumn) {

@@ -209,9 +209,65 @@ const json& RequireArray(const json* node, const std::string& path) {
     return *node;
 }
 
+namespace {
+
+// Follows the parser through the document, so that a member name given twice in one object is
+// refused with its path (the parser itself would keep the last one silently).
+class DuplicateKeyCheck {
+public:
+    bool operator()(int /*depth*/, json::parse_event_t event, json& parsed) {
+        switch (event) {
+            case json::parse_event_t::object_start:
+            case json::parse_event_t::array_start:
+                frames_.push_back(Frame{event == json::parse_event_t::array_start, NextPath(), {}, {}, 0});
+                break;
+            case json::parse_event_t::object_end:
+            case json::parse_event_t::array_end:
+                frames_.pop_back();
+                break;
+            case json::parse_event_t::key: {
+                Frame& f = frames_.back();
+                f.key = parsed.get<std::string>();
+                if (!f.keys.insert(f.key).second) {
+                    throw JsonError(f.path + "." + f.key, "field given twice");
+                }
+                break;
+            }
+            case json::parse_event_t::value:
+                if (!frames_.empty() && frames_.back().array) {
+                    ++frames_.back().index;
+                }
+                break;
+        }
+        return true;
+    }
+
+private:
+    struct Frame {
+        bool array = false;
+        std::string path;
+        std::set<std::string> keys;
+        std::string key;
+        size_t index = 0;
+    };
+
+    // The path of the value that starts now (an array moves on to its next element).
+    std::string NextPath() {
+        if (frames_.empty()) {
+            return "$";
+        }
+        Frame& f = frames_.back();
+        return f.array ? ElementPath(f.path, f.index++) : f.path + "." + f.key;
+    }
+
+    std::vector<Frame> frames_;
+};
+
+}  // namespace
+
 json ParseJsonText(const std::string& text) {
     try {
-        return json::parse(text);
+        return json::parse(text, DuplicateKeyCheck());
     } catch (const json::parse_error& e) {
         // Turn the byte offset into a line and column a person can find.
         size_t line = 1, column = 1;

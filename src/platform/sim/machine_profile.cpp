@@ -1,7 +1,14 @@
 #include "platform/sim/machine_profile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <set>
 
 #include "platform/sim/devices/partition_table.h"
 #include "platform/sim/json_reader.h"
@@ -314,6 +321,12 @@ MachineProfile Parse(const json& root, MachineProfile profile) {
                 throw JsonError(env->PathOf(name), "an environment variable name is not empty "
                                                    "and has no '='");
             }
+            for (const auto& [known, value] : profile.environment) {
+                if (platform::EqualsIgnoreCase(known, Utf8ToUtf16(name))) {
+                    throw JsonError(env->PathOf(name), "the variable " + platform::Utf16ToUtf8(known) +
+                                                           " is given twice (names ignore case)");
+                }
+            }
             profile.environment[Utf8ToUtf16(name)] = Utf8ToUtf16(env->String(name, 32767));
         }
     }
@@ -330,8 +343,20 @@ MachineProfile Parse(const json& root, MachineProfile profile) {
 
     if (const json* reg = o.Raw("registry")) {
         const json& arr = RequireArray(reg, "$.registry");
+        // Value names ignore case, as key paths do: one value may be given only once, even
+        // when its key is listed twice.
+        std::set<std::u16string> valueNames;
         for (size_t i = 0; i < arr.size(); ++i) {
-            profile.registry.push_back(ParseRegistryKey(arr[i], ElementPath("$.registry", i)));
+            const std::string keyPath = ElementPath("$.registry", i);
+            profile.registry.push_back(ParseRegistryKey(arr[i], keyPath));
+            const ProfileRegistryKey& key = profile.registry.back();
+            for (size_t v = 0; v < key.values.size(); ++v) {
+                if (!valueNames.insert(platform::FoldCase(key.path + u"\\" + key.values[v].name)).second) {
+                    throw JsonError(ElementPath(keyPath + ".values", v) + ".name",
+                                    "the value \"" + platform::Utf16ToUtf8(key.values[v].name) +
+                                        "\" of this key is given twice (names ignore case)");
+                }
+            }
         }
     }
     if (const json* disks = o.Raw("disks")) {
@@ -380,6 +405,57 @@ ProfileLoadResult LoadMachineProfile(const std::string& text, const std::string&
         result.error = source + ": $: " + e.what();
     }
     return result;
+}
+
+std::optional<std::string> ReadMachineProfileFile(const std::string& path, std::string* error) {
+    auto fail = [&](const std::string& why) -> std::optional<std::string> {
+        *error = path + ": cannot read the machine profile: " + why;
+        return std::nullopt;
+    };
+    // Without O_NONBLOCK, opening a FIFO would wait for a writer before it could be refused.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        return fail(std::strerror(errno));
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        return fail(std::strerror(errno));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return fail(S_ISDIR(st.st_mode) ? "it is a folder" : "not a regular file");
+    }
+    const std::string tooBig = "larger than " + std::to_string(kMaxProfileFileBytes >> 20) + " MiB";
+    if (static_cast<uint64_t>(st.st_size) > kMaxProfileFileBytes) {
+        return fail(tooBig);
+    }
+    // The file may grow while it is read: read at most one byte past the limit to notice.
+    std::string text(static_cast<size_t>(st.st_size), '\0');
+    size_t got = 0;
+    for (;;) {
+        if (got == text.size()) {
+            if (text.size() > kMaxProfileFileBytes) {
+                return fail(tooBig);
+            }
+            text.resize(std::min(text.size() + 4096, kMaxProfileFileBytes + 1));
+        }
+        const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return fail(std::strerror(errno));
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<size_t>(n);
+    }
+    text.resize(got);
+    return text;
 }
 
 char16_t SystemDriveLetter(const MachineProfile& profile) {

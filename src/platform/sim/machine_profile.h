@@ -84,6 +84,14 @@ struct ProfileLoadResult {
 ProfileLoadResult LoadMachineProfile(const std::string& text, const std::string& name,
                                      const std::string& source);
 
+// The largest profile file read; anything bigger is refused before it is parsed.
+inline constexpr size_t kMaxProfileFileBytes = 16u << 20;
+
+// Reads the profile file at `path`: a regular file of at most kMaxProfileFileBytes. Nothing,
+// with "<path>: cannot read the machine profile: <why>" in `error`, for anything else (a
+// device, a FIFO, a folder, a file too big or that cannot be opened).
+std::optional<std::string> ReadMachineProfileFile(const std::string& path, std::string* error);
+
 // The folder part of a Windows path ("C:\\A\\B.exe" -> "C:\\A") and its file name ("B.exe").
 std::u16string WindowsDirName(const std::u16string& path);
 std::u16string WindowsBaseName(const std::u16string& path);

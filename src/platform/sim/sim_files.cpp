@@ -108,8 +108,17 @@ uint32_t MissingError(const fs::path& host) {
     return parentIsDir ? win::ERROR_FILE_NOT_FOUND : win::ERROR_PATH_NOT_FOUND;
 }
 
+// A host entry that is neither a plain file, a folder nor a link (a device node, a FIFO, a
+// socket): it can only be read or written, never replaced, moved or deleted.
+bool IsHostSpecial(const struct stat& st) {
+    return !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode);
+}
+
 uint32_t AttributesOf(const struct stat& st) {
     uint32_t a = S_ISDIR(st.st_mode) ? win::FILE_ATTRIBUTE_DIRECTORY : win::FILE_ATTRIBUTE_ARCHIVE;
+    if (IsHostSpecial(st)) {
+        a |= win::FILE_ATTRIBUTE_DEVICE;
+    }
     if ((st.st_mode & S_IWUSR) == 0) {
         a |= win::FILE_ATTRIBUTE_READONLY;
     }
@@ -681,6 +690,9 @@ std::unique_ptr<platform::File> SimFiles::Open(std::u16string_view path, uint32_
     if (disposition == win::CREATE_ALWAYS || disposition == win::TRUNCATE_EXISTING) {
         flags |= O_TRUNC;
     }
+    if (disposition == win::CREATE_NEW) {
+        flags |= O_EXCL;  // a file another process created meanwhile is never taken over
+    }
     if (append) {
         flags |= O_APPEND;
     }
@@ -769,11 +781,17 @@ uint32_t SimFiles::GetFileAttributes(std::u16string_view path) {
     }
     Resolved& r = *resolved;
     struct stat st {};
-    if (::stat(r.host.c_str(), &st) != 0) {
+    if (::lstat(r.host.c_str(), &st) != 0) {
         SetLastError(MissingError(r.host));
         return win::INVALID_FILE_ATTRIBUTES;
     }
-    uint32_t a = AttributesOf(st);
+    // A symbolic link is a reparse point with the attributes of what it points to (a dangling
+    // one: a file).
+    const bool link = S_ISLNK(st.st_mode);
+    uint32_t a = link && ::stat(r.host.c_str(), &st) != 0 ? win::FILE_ATTRIBUTE_ARCHIVE : AttributesOf(st);
+    if (link) {
+        a |= win::FILE_ATTRIBUTE_REPARSE_POINT;
+    }
     if (r.overlay != nullptr) {
         a &= ~win::FILE_ATTRIBUTE_READONLY;
     }
@@ -866,7 +884,7 @@ bool SimFiles::DeleteFile(std::u16string_view path) {
         SetLastError(MissingError(r.host));
         return false;
     }
-    if (S_ISDIR(st.st_mode) || (st.st_mode & S_IWUSR) == 0) {
+    if (S_ISDIR(st.st_mode) || IsHostSpecial(st) || (st.st_mode & S_IWUSR) == 0) {
         SetLastError(win::ERROR_ACCESS_DENIED);
         return false;
     }
@@ -902,6 +920,10 @@ bool SimFiles::MoveFileEx(std::u16string_view from, std::u16string_view to, uint
         SetLastError(MissingError(source->host));
         return false;
     }
+    if (IsHostSpecial(st)) {
+        SetLastError(win::ERROR_ACCESS_DENIED);
+        return false;
+    }
     if (source->full[0] != target->full[0]) {
         SetLastError(kErrorNotSameDevice);  // a move to another volume needs a copy
         return false;
@@ -913,7 +935,7 @@ bool SimFiles::MoveFileEx(std::u16string_view from, std::u16string_view to, uint
             SetLastError(win::ERROR_ALREADY_EXISTS);
             return false;
         }
-        if (S_ISDIR(old.st_mode) || (old.st_mode & S_IWUSR) == 0) {
+        if (S_ISDIR(old.st_mode) || IsHostSpecial(old) || (old.st_mode & S_IWUSR) == 0) {
             SetLastError(win::ERROR_ACCESS_DENIED);
             return false;
         }

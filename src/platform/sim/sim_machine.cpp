@@ -165,14 +165,11 @@ std::optional<MachineSelection> SelectMachine(const std::optional<std::string>& 
         s.name = embedded->name;
         s.source = "embedded:" + s.name;
     } else {
-        std::ifstream in(s.machine, std::ios::binary);
-        if (!in) {
-            *error = s.machine + ": cannot read the machine profile: " + std::strerror(errno);
+        auto text = ReadMachineProfileFile(s.machine, error);
+        if (!text) {
             return std::nullopt;
         }
-        std::ostringstream text;
-        text << in.rdbuf();
-        s.profileText = text.str();
+        s.profileText = std::move(*text);
         s.name = fs::path(s.machine).stem().string();
         s.source = s.machine;
         std::error_code ec;

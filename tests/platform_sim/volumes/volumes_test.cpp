@@ -21,7 +21,7 @@ json PcWithVolumes() {
     p["disks"] = json::array({SataDiskJson(0), usb});
     p["volumes"] = json::array({
         {{"letter", "D"}, {"fileSystem", "NTFS"}, {"disk", 0}, {"partition", 2}, {"sizeBytes", 100 * kGiB}, {"freeBytes", 40 * kGiB}},
-        {{"letter", "c"}, {"label", "System"}, {"disk", 0}, {"partition", 1}, {"sizeBytes", 120 * kGiB}, {"freeBytes", 2 * 1048576}},
+        {{"letter", "C"}, {"label", "System"}, {"disk", 0}, {"partition", 1}, {"sizeBytes", 120 * kGiB}, {"freeBytes", 2 * 1048576}},
         {{"letter", "F"}, {"fileSystem", "FAT32"}, {"disk", 1}, {"sizeBytes", 14 * kGiB}, {"freeBytes", 7 * kGiB}},
         {{"letter", "G"}, {"fileSystem", "CDFS"}, {"cdrom", true}, {"sizeBytes", 700 * 1048576}},
     });
@@ -224,6 +224,7 @@ TEST(Volumes, ProfileErrorsNameTheirField) {
     const Case cases[] = {
         {[](json& p) { p["volumes"][0]["letter"] = "CD"; }, "$.volumes[0].letter"},
         {[](json& p) { p["volumes"][1]["letter"] = "D"; }, "$.volumes[1].letter"},
+        {[](json& p) { p["volumes"][1]["letter"] = "c"; }, "$.volumes[1].letter"},  // upper case only
         {[](json& p) { p["volumes"][0]["disk"] = 7; }, "$.volumes[0].disk"},
         {[](json& p) { p["volumes"][0]["freeBytes"] = 200 * kGiB; }, "$.volumes[0].freeBytes"},
         {[](json& p) { p["volumes"][0]["sizeBytes"] = 300 * kGiB; }, "$.volumes[0].sizeBytes"},

@@ -263,9 +263,11 @@ void ParseSata(JsonObject o, SataProfile* sata) {
     }
     if (auto words = o.OptionalObject("identifyWords")) {
         for (const std::string& k : words->Keys()) {
-            char* end = nullptr;
-            long w = std::strtol(k.c_str(), &end, 10);
-            if (k.empty() || *end != '\0' || w < 0 || w > 254) {
+            // Plain decimal only: " 217", "+217" or "0217" would name word 217 a second time.
+            const bool plain = !k.empty() && k.size() <= 3 && (k == "0" || k[0] != '0') &&
+                               std::all_of(k.begin(), k.end(), [](char c) { return c >= '0' && c <= '9'; });
+            const long w = plain ? std::stol(k) : -1;
+            if (w < 0 || w > 254) {
                 throw JsonError(words->PathOf(k), "expected a word number from 0 to 254 (word 255 is the checksum)");
             }
             sata->identifyWords[static_cast<int>(w)] = static_cast<uint16_t>(words->Int(k, 0, 0xFFFF));

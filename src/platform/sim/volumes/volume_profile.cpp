@@ -48,10 +48,10 @@ VolumeProfile ParseVolume(const json& node, const std::string& path, const std::
     JsonObject o(node, path);
     VolumeProfile v;
     const std::string letter = o.String("letter", 8);
-    if (letter.size() != 1 || !((letter[0] >= 'A' && letter[0] <= 'Z') || (letter[0] >= 'a' && letter[0] <= 'z'))) {
+    if (letter.size() != 1 || letter[0] < 'A' || letter[0] > 'Z') {
         throw JsonError(o.PathOf("letter"), "expected one drive letter A to Z, found \"" + letter + "\"");
     }
-    v.letter = static_cast<char16_t>(std::toupper(static_cast<unsigned char>(letter[0])));
+    v.letter = static_cast<char16_t>(letter[0]);
     v.label = platform::Utf8ToUtf16(o.OptionalString("label", 32 * 3).value_or(""));
     if (v.label.size() > 32) {
         throw JsonError(o.PathOf("label"), "a volume label has at most 32 characters");
