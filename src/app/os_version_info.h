@@ -21,9 +21,9 @@ public:
     int32_t PassThroughCapable = 0;
     int32_t IsWindows8 = 0;
 
-    // Windows 5.1 whose service-pack text has no number after "Service Pack ". The design ends
-    // the process there with exit code 1; the classification reports it instead and the
-    // program's entry point ends the process (StartupFatalRequested).
+    // Windows 5.1 whose service-pack text has no number after "Service Pack ". The program
+    // ends there with exit code 1: the classification reports it and the program's entry
+    // point ends the process (StartupFatalRequested).
     [[nodiscard]] bool Fatal() const { return fatal_; }
 
 private:

@@ -165,20 +165,17 @@ int RunCli(const std::vector<std::string>& args) {
     }
 
     std::string error;
-    auto selection = sim::SelectMachine(options.machine, options.state, &error);
-    if (!selection) {
-        return Fail(options, kExitMachineError, error);
-    }
-    sim::ExportMachineEnvironment(*selection);
-    sim::SimOptions simOptions;
-    simOptions.moduleName = u"tarvexctl.exe";
-    auto machine = sim::OpenMachine(*selection, simOptions, &error);
+    platform::MachineRequest request;
+    request.machine = options.machine;
+    request.state = options.state;
+    request.moduleName = u"tarvexctl.exe";
+    auto machine = platform::OpenMachine(request, &error);
     if (!machine) {
         return Fail(options, kExitMachineError, error);
     }
     // Message boxes print in the terminal (or go into the --json document).
     CliDialogs dialogs(!options.json);
-    platform::Platform bundle = machine->Platform();
+    platform::Platform bundle = machine->Interfaces();
     bundle.dialogs = &dialogs;
     platform::ScopedPlatform installed(bundle);
     // The system's own console prints must not mix with the command's output.
@@ -194,7 +191,6 @@ int RunCli(const std::vector<std::string>& args) {
     CommandContext context;
     context.options = options;
     context.args.assign(rest.begin() + 1, rest.end());
-    context.selection = *selection;
     context.machine = machine.get();
     context.dialogs = &dialogs;
     const int code = command->run(context);

@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/sim/sim_machine.h"
+#include "platform/machine_control.h"
 #include "platform/text.h"
 
 namespace tarvex::cli {
@@ -27,12 +27,11 @@ struct GlobalOptions {
     bool help = false;
 };
 
-// What a subcommand gets: the options, its own arguments, the machine and its selection.
+// What a subcommand gets: the options, its own arguments and the machine.
 struct CommandContext {
     GlobalOptions options;
     std::vector<std::string> args;
-    sim::MachineSelection selection;
-    sim::SimMachine* machine = nullptr;
+    platform::MachineControl* machine = nullptr;
     // The message boxes the command's flows showed (printed already unless --json).
     CliDialogs* dialogs = nullptr;
     // Text output goes to `out`; --json output is one document made with NewDocument().

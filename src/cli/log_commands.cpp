@@ -8,6 +8,7 @@
 #include "cli/cli_dialogs.h"
 #include "cli/drive_selection.h"
 #include "cli/exit_codes.h"
+#include "platform/platform.h"
 #include "platform/text.h"
 #include "sysinfo/log_flows.h"
 #include "sysinfo/report.h"
@@ -66,9 +67,8 @@ std::optional<std::u16string> MapHostFile(CommandContext& context, const std::st
                  std::to_string(kMaxFileNameLength) + " characters)";
         return std::nullopt;
     }
-    sim::SimFiles& files = context.machine->Files();
-    const char16_t letter = files.FreeDriveLetter();
-    if (letter == 0 || !files.AddMappedDrive(letter, folder)) {
+    const char16_t letter = context.machine->MapHostFolder(folder);
+    if (letter == 0) {
         *error = "no free drive letter on the emulated PC for '" + folder.string() + "'";
         return std::nullopt;
     }
@@ -146,7 +146,7 @@ int RunUnscrambleCommand(CommandContext& context) {
     // "Decrypted.log" goes into the current directory: make that this computer's.
     const auto here = source ? MapHostFile(context, (fs::current_path() / "Decrypted.log").string(), &error)
                              : std::nullopt;
-    if (!source || !here || !context.machine->Files().SetCurrentDirectory(here->substr(0, 3))) {
+    if (!source || !here || !platform::Current().files->SetCurrentDirectory(here->substr(0, 3))) {
         std::fprintf(stderr, "tarvexctl: unscramble: %s\n", error.c_str());
         return kExitCommandFailed;
     }

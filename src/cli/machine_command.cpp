@@ -9,7 +9,6 @@
 #include "app/ui_language.h"
 #include "cli/cli_app.h"
 #include "cli/exit_codes.h"
-#include "platform/sim/devices/storage_stack.h"
 #include "platform/text.h"
 
 namespace tarvex::cli {
@@ -36,7 +35,7 @@ int RunMachineCommand(CommandContext& context) {
         // The PC stays on between runs; this switches it off and on: a running self-test or
         // erase is cut short, locked and frozen drives come up as after a boot.
         std::string error;
-        if (!context.machine->Devices().PowerCycle(&error)) {
+        if (!context.machine->PowerCycle(&error)) {
             std::fprintf(stderr, "tarvexctl: machine: the power cycle could not be saved: %s\n", error.c_str());
             return kExitMachineError;
         }
@@ -52,14 +51,14 @@ int RunMachineCommand(CommandContext& context) {
     const std::string tag = Utf8(platform::FixedText(OsLanguageTag));
     const std::string font = Utf8(FontFaceFor(static_cast<uint32_t>(UiLanguageId)));
     const std::u16string tracePath = TraceFilePath();
-    auto traceHost = context.machine->Files().HostPath(tracePath);
+    auto traceHost = context.machine->HostPath(tracePath);
 
     if (context.options.json) {
         Json doc = context.NewDocument("machine");
-        doc["machine"] = {{"name", context.selection.name},
-                          {"source", context.selection.source},
-                          {"stateDirectory", context.machine->StateDir().string()},
-                          {"description", context.machine->Profile().description}};
+        doc["machine"] = {{"name", context.machine->Name()},
+                          {"source", context.machine->Source()},
+                          {"stateDirectory", context.machine->StateDirectory().string()},
+                          {"description", context.machine->Description()}};
         doc["os"] = {{"major", v.dwMajorVersion},          {"minor", v.dwMinorVersion},
                      {"build", v.dwBuildNumber},           {"platformId", v.dwPlatformId},
                      {"servicePack", servicePack},         {"servicePackMajor", v.wServicePackMajor},
@@ -78,9 +77,9 @@ int RunMachineCommand(CommandContext& context) {
     }
 
     std::FILE* out = context.out;
-    std::fprintf(out, "Machine              %s (%s)\n", context.selection.name.c_str(),
-                 context.selection.source.c_str());
-    std::fprintf(out, "State directory      %s\n", context.machine->StateDir().c_str());
+    std::fprintf(out, "Machine              %s (%s)\n", context.machine->Name().c_str(),
+                 context.machine->Source().c_str());
+    std::fprintf(out, "State directory      %s\n", context.machine->StateDirectory().c_str());
     std::fprintf(out, "OS version           %u.%u.%u%s%s\n", v.dwMajorVersion, v.dwMinorVersion,
                  v.dwBuildNumber, servicePack.empty() ? "" : " ", servicePack.c_str());
     std::fprintf(out, "PassThroughCapable   %d\n", os.PassThroughCapable);

@@ -1,7 +1,7 @@
 #pragma once
 // Disks, SCSI ports and volumes as CreateFileW and DeviceIoControl reach them, and the disk
 // device-interface listing of the setup API. Request buffers keep the 32-bit Windows layouts
-// of the design; a pointer that such a layout puts in a 4-byte field (the direct ATA
+// the program sends; a pointer that such a layout puts in a 4-byte field (the direct ATA
 // pass-through's data buffer) travels beside the request in `directData`.
 #include <cstdint>
 #include <memory>

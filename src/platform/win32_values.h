@@ -3,7 +3,7 @@
 // numbers, registry types and access masks, file attributes and creation dispositions, message
 // box flags and answers, window messages, variant types and COM results.
 //
-// The names are the Windows SDK's, so the algorithms read as the Windows design does. A
+// The names are the Windows SDK's, so the code reads as it would against Windows itself. A
 // genuine Windows backend gets the same values from <windows.h> as macros; it must not include
 // this header in a translation unit that includes <windows.h>.
 #include <cstdint>

@@ -116,7 +116,12 @@ TEST_F(CliTest, EnvironmentNamesTheMachineAndArgumentsWin) {
 
     CliRun overridden = Tarvexctl(State() + " --machine demo --json machine", "TARVEX_MACHINE='" + xp + "'");
     ASSERT_EQ(overridden.exitCode, 0) << overridden.err;
-    EXPECT_EQ(nlohmann::json::parse(overridden.out)["machine"]["name"], "demo");
+    const auto demo = nlohmann::json::parse(overridden.out)["machine"];
+    EXPECT_EQ(demo["name"], "demo");
+    EXPECT_EQ(demo["source"], "embedded:demo");
+    EXPECT_EQ(demo["description"].get<std::string>().rfind("Demo PC: Windows 7 Professional SP1", 0), 0u)
+        << "the profile's description: " << demo["description"];
+    EXPECT_EQ(doc["machine"]["source"], xp);
 
     CliRun xdg = Tarvexctl("--json machine", "XDG_STATE_HOME='" + (dir_.Path() / "xdg").string() + "'");
     ASSERT_EQ(xdg.exitCode, 0) << xdg.err;

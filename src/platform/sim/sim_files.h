@@ -5,12 +5,15 @@
 // overlays onto host files (the running program's own file, "Tarvex.exe"); they are read-only
 // and may carry a pinned last-write time. Text-mode streams translate "\n" to CR LF.
 // Sharing modes are enforced between the handles of this process, as Windows does.
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/files.h"
@@ -86,6 +89,9 @@ private:
         std::filesystem::path host;     // where it lands
         const Overlay* overlay = nullptr;
         bool isRoot = false;
+        // The lstat of `host`, when resolving it found the exact name.
+        bool statKnown = false;
+        struct stat st {};
     };
     struct OpenShare {
         uint64_t id;
@@ -96,6 +102,11 @@ private:
     Resolved Resolve(std::u16string_view path, bool wildcardLast = false);
     // Resolve, setting the last error and returning nothing when the path cannot be resolved.
     std::optional<Resolved> ResolveOrFail(std::u16string_view path, bool wildcardLast = false);
+    // The folders this process resolved, by their full Windows path as spelled: a path's
+    // folder part is looked up once, not name by name on every call. Forgotten when this
+    // process creates, removes or renames anything, and when a remembered folder is gone.
+    void RememberFolder(std::u16string windowsPath, const std::filesystem::path& host);
+    void ForgetFolders();
     std::optional<std::u16string> Normalize(std::u16string_view path, uint32_t* error,
                                             bool wildcardLast);
     // Checks the new open against the handles already open on `hostKey` and records it.
@@ -115,6 +126,8 @@ private:
     };
     std::map<std::u16string, OverlayEntry> overlays_;  // keyed by folded full path
     std::map<std::string, std::vector<OpenShare>> shares_;
+    static constexpr size_t kMaxRememberedFolders = 4096;
+    std::unordered_map<std::u16string, std::filesystem::path> folders_;
     uint64_t nextOpenId_ = 1;
     VolumeSpace* space_ = nullptr;
 };
