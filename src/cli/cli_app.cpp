@@ -1,5 +1,6 @@
 #include "cli/cli_app.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -170,6 +171,9 @@ int RunCli(const std::vector<std::string>& args) {
     sim::ExportMachineEnvironment(*selection);
     sim::SimOptions simOptions;
     simOptions.moduleName = u"tarvexctl.exe";
+    // A power cycle may bring the PC up at another clock speed.
+    simOptions.speedChangeAllowed =
+        rest[0] == "machine" && std::find(rest.begin(), rest.end(), "--power-cycle") != rest.end();
     auto machine = sim::OpenMachine(*selection, simOptions, &error);
     if (!machine) {
         return Fail(options, kExitMachineError, error);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "platform/sim/state_files.h"
 #include "platform/text.h"
 #include "platform/win32_values.h"
 
@@ -113,6 +114,13 @@ std::vector<std::u16string_view> SplitKeyPath(std::u16string_view path) {
 
 std::string Folded(std::u16string_view s) { return Utf16ToUtf8(FoldCase(s)); }
 
+// The mark of a registry store of this program in the database header ("TRVX").
+constexpr int64_t kApplicationId = 0x54525658;
+
+bool MarkOurs(sqlite3* db, std::string* error) {
+    return Exec(db, "PRAGMA application_id = 1414682200", error);
+}
+
 const char* kSchema =
     "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);"
     "CREATE TABLE IF NOT EXISTS keys("
@@ -127,9 +135,37 @@ const char* kSchema =
 std::unique_ptr<SimRegistry> SimRegistry::Open(const std::filesystem::path& dbFile,
                                                const std::vector<ProfileRegistryKey>& seed,
                                                std::string* error) {
+    // Opening (and making a new store) is one step among the processes of the PC, so none
+    // sees another's store half made, and a 0-byte file is never one being created.
+    StateLock openLock(dbFile.string() + ".lock");
+    if (!openLock.Held()) {
+        *error = "cannot open the registry store: " + openLock.Error();
+        return nullptr;
+    }
+    const FileStamp before = StampOf(dbFile);
+    const std::string damaged = dbFile.string() +
+                                ": the registry store is damaged (%s); delete it to start the registry "
+                                "afresh from the profile";
+    auto Damaged = [&](const std::string& why) {
+        std::string text = damaged;
+        text.replace(text.find("%s"), 2, why);
+        return text;
+    };
+    if (before.exists && before.size == 0) {
+        *error = Damaged("the file is empty");
+        return nullptr;
+    }
+    {
+        std::error_code ec;
+        if (before.exists && !std::filesystem::is_regular_file(dbFile, ec)) {
+            *error = "cannot open the registry store " + dbFile.string() + ": not a regular file";
+            return nullptr;
+        }
+    }
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(dbFile.c_str(), &db,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                             SQLITE_OPEN_READWRITE | (before.exists ? 0 : SQLITE_OPEN_CREATE) |
+                                 SQLITE_OPEN_FULLMUTEX,
                              nullptr);
     if (rc != SQLITE_OK) {
         *error = "cannot open the registry store " + dbFile.string() + ": " +
@@ -140,6 +176,23 @@ std::unique_ptr<SimRegistry> SimRegistry::Open(const std::filesystem::path& dbFi
     std::unique_ptr<SimRegistry> reg(new SimRegistry(db));
     sqlite3_busy_timeout(db, 5000);
     std::string why;
+    // Whose store it is: ours carries the application id; one from before the id was written
+    // has our meta table. Anything else (another database, garbage) is refused, not reseeded.
+    if (before.exists) {
+        Statement id(db, "PRAGMA application_id");
+        if (!id.Ok() || id.Step() != SQLITE_ROW) {
+            *error = Damaged(sqlite3_errmsg(db));
+            return nullptr;
+        }
+        const int64_t appId = id.Int(0);
+        if (appId != kApplicationId) {
+            Statement meta(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'meta'");
+            if (appId != 0 || !meta.Ok() || meta.Step() != SQLITE_ROW) {
+                *error = Damaged("not a registry store of this program");
+                return nullptr;
+            }
+        }
+    }
     // WAL with NORMAL sync: a committed transaction survives a crash of the process.
     if (!Exec(db, "PRAGMA journal_mode=WAL;", &why) || !Exec(db, "PRAGMA synchronous=NORMAL;", &why) ||
         !Exec(db, kSchema, &why)) {
@@ -173,8 +226,11 @@ bool SimRegistry::Seed(const std::vector<ProfileRegistryKey>& seed, std::string*
     {
         Statement st(db_, "SELECT value FROM meta WHERE key = 'seeded'");
         if (st.Step() == SQLITE_ROW) {
-            return tx.Commit();
+            return MarkOurs(db_, error) && tx.Commit();
         }
+    }
+    if (!MarkOurs(db_, error)) {
+        return false;
     }
     // A new store: write the initial content and mark it, all in this one transaction, so a
     // crash half way leaves an empty store that is filled again on the next start.

@@ -5,6 +5,7 @@
 // with a copy of its bytes, so tests can see exactly what went over the wire.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -63,11 +64,20 @@ public:
     SimDisk* Disk(uint32_t number);
     SataDrive* Sata(uint32_t number);
     NvmeDrive* Nvme(uint32_t number);
-    // Writes every drive's state file.
+    // Writes every drive's state file (each under its lock, after taking in what another
+    // process saved).
     bool SaveAll(std::string* error);
     // Switches the machine off and on: every drive powers on (PowerOn) and is saved. False with
     // `error` set when a state file cannot be written (the drives have powered on all the same).
+    // A running PC's clock speed (SetSpeedFile) is set to this process's speed.
     bool PowerCycle(std::string* error = nullptr);
+    // The file that records the clock speed of the running PC, and this process's speed;
+    // PowerCycle rewrites it.
+    void SetSpeedFile(std::filesystem::path file, double speed);
+    // The last problem with a drive's state file that failed a request (a save on a full disk,
+    // a file another process left unreadable), cleared by the call; empty when none.
+    std::string TakeStateError();
+
 
     // Called by the open handles (storage_ioctl.cpp).
     struct Target {
@@ -79,6 +89,11 @@ public:
     bool Control(const Target& target, uint32_t code, std::span<const uint8_t> input, std::span<uint8_t> output,
                  uint32_t* bytesReturned, std::span<uint8_t> directData);
     bool ReadDisk(const Target& target, uint64_t* position, void* buffer, uint32_t size, uint32_t* bytesRead);
+    // Runs one request of an open handle under the lock of every disk it can reach: takes in
+    // what other processes saved, runs `run`, saves what changed. A state file that cannot be
+    // read or saved fails the request (ERROR_IO_DEVICE, or ERROR_DISK_FULL / a write fault),
+    // and the unsaved change is dropped.
+    bool Locked(const Target& target, uint32_t* bytesDone, const std::function<bool()>& run);
 
 private:
     SimDevices() = default;
@@ -102,8 +117,12 @@ private:
     // Hands one ATA command to the drive, with the faults of the disk applied.
     void RunAta(Call& c, AtaExchange& x);
 
+    std::mutex sessionMutex_;  // held across Locked, SaveAll and PowerCycle; taken before mutex_
     std::mutex mutex_;
     std::vector<Slot> slots_;
+    std::string stateError_;
+    std::filesystem::path speedFile_;
+    double speed_ = 1.0;
     std::vector<DeviceRequest> log_;
     const std::vector<VolumeProfile>* volumes_ = nullptr;
 };
