@@ -88,12 +88,25 @@ public:
             return false;
         }
         active_ = false;
-        return Exec(db_, "COMMIT");
+        if (Exec(db_, "COMMIT")) {
+            return true;
+        }
+        // A commit that failed (a full disk) may leave the transaction open: end it, and keep
+        // why it failed.
+        failCode_ = sqlite3_extended_errcode(db_);
+        if (sqlite3_get_autocommit(db_) == 0) {
+            Exec(db_, "ROLLBACK");
+        }
+        return false;
     }
+
+    // The error code of a failed commit.
+    [[nodiscard]] int FailCode() const { return failCode_; }
 
 private:
     sqlite3* db_;
     bool active_;
+    int failCode_ = 0;
 };
 
 std::vector<std::u16string_view> SplitKeyPath(std::u16string_view path) {
@@ -113,6 +126,11 @@ std::vector<std::u16string_view> SplitKeyPath(std::u16string_view path) {
 }
 
 std::string Folded(std::u16string_view s) { return Utf16ToUtf8(FoldCase(s)); }
+
+// A write that failed: ERROR_DISK_FULL when the disk is full, ERROR_GEN_FAILURE otherwise.
+uint32_t WriteFailure(int sqliteCode) {
+    return (sqliteCode & 0xFF) == SQLITE_FULL ? win::ERROR_DISK_FULL : win::ERROR_GEN_FAILURE;
+}
 
 // The mark of a registry store of this program in the database header ("TRVX").
 constexpr int64_t kApplicationId = 0x54525658;
@@ -439,15 +457,26 @@ uint32_t SimRegistry::RegSetValueEx(RegKey key, std::u16string_view valueName, u
     if ((data == nullptr && dataSize > 0) || valueName.size() > kMaxValueNameLength) {
         return win::ERROR_INVALID_PARAMETER;
     }
-    Statement st(db_,
-                 "INSERT INTO reg_values(key_id, name, name_folded, type, data) VALUES(?,?,?,?,?) "
-                 "ON CONFLICT(key_id, name_folded) DO UPDATE SET type=excluded.type, data=excluded.data");
-    st.Bind(1, h.keyId);
-    st.Bind(2, Utf16ToUtf8(valueName));
-    st.Bind(3, Folded(valueName));
-    st.Bind(4, static_cast<int64_t>(type));
-    st.BindBlob(5, data, dataSize);
-    return st.Step() == SQLITE_DONE ? win::ERROR_SUCCESS : win::ERROR_GEN_FAILURE;
+    // The write lock from the start (BEGIN IMMEDIATE): waiting for another process's write is
+    // then covered by the busy timeout, where upgrading a read could fail at once.
+    Transaction tx(db_);
+    if (!tx.Active()) {
+        return win::ERROR_GEN_FAILURE;
+    }
+    {
+        Statement st(db_,
+                     "INSERT INTO reg_values(key_id, name, name_folded, type, data) VALUES(?,?,?,?,?) "
+                     "ON CONFLICT(key_id, name_folded) DO UPDATE SET type=excluded.type, data=excluded.data");
+        st.Bind(1, h.keyId);
+        st.Bind(2, Utf16ToUtf8(valueName));
+        st.Bind(3, Folded(valueName));
+        st.Bind(4, static_cast<int64_t>(type));
+        st.BindBlob(5, data, dataSize);
+        if (st.Step() != SQLITE_DONE) {
+            return WriteFailure(sqlite3_extended_errcode(db_));
+        }
+    }
+    return tx.Commit() ? win::ERROR_SUCCESS : WriteFailure(tx.FailCode());
 }
 
 uint32_t SimRegistry::RegCloseKey(RegKey key) {
