@@ -141,7 +141,8 @@ std::vector<VolumeProfile> ParseVolumeProfiles(const json& node, const std::stri
     }
     for (auto& [disk, list] : byDisk) {
         std::stable_sort(list.begin(), list.end(), [&](size_t a, size_t b) { return volumes[a].partition < volumes[b].partition; });
-        const auto& dp = *std::find_if(disks.begin(), disks.end(), [&](const DiskProfile& d) { return d.number == disk; });
+        const uint32_t number = disk;  // clang 14 cannot capture a structured binding
+        const auto& dp = *std::find_if(disks.begin(), disks.end(), [&](const DiskProfile& d) { return d.number == number; });
         const uint64_t capacity = dp.capacitySectors * 512;
         uint64_t next = kMiB;
         for (size_t k = 0; k < list.size(); ++k) {
