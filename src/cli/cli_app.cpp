@@ -1,5 +1,6 @@
 #include "cli/cli_app.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -169,6 +170,9 @@ int RunCli(const std::vector<std::string>& args) {
     request.machine = options.machine;
     request.state = options.state;
     request.moduleName = u"tarvexctl.exe";
+    // A power cycle may bring the PC up at another clock speed.
+    request.speedChangeAllowed =
+        rest[0] == "machine" && std::find(rest.begin(), rest.end(), "--power-cycle") != rest.end();
     auto machine = platform::OpenMachine(request, &error);
     if (!machine) {
         return Fail(options, kExitMachineError, error);

@@ -184,6 +184,18 @@ int StartOnly(CommandContext& context, DiagnosticsPageLogic& page, MainWindowQue
     return ReportStatus(context, "selftest", r);
 }
 
+// A request whose change to the drive could not be saved (a full disk, a state file another
+// program left unreadable) failed at the drive; the command fails with what went wrong, even
+// when the flow went on to show the drive's earlier state.
+int CheckSaved(CommandContext& context, int exitCode) {
+    const std::string problem = context.machine->TakeStateError();
+    if (problem.empty()) {
+        return exitCode;
+    }
+    std::fprintf(stderr, "tarvexctl: selftest: %s\n", problem.c_str());
+    return kExitCommandFailed;
+}
+
 const char* kUsage =
     "tarvexctl: selftest takes --drive I|--disk N short|extended|abort|status [--wait]\n";
 
@@ -226,7 +238,7 @@ int RunSelftestCommand(CommandContext& context) {
     page.Initialize();
     if (action == "abort") {
         page.Cancel(DiagnosticsPageLogic::kQuick);
-        return ReportStatus(context, "selftest", *record);
+        return CheckSaved(context, ReportStatus(context, "selftest", *record));
     }
     const auto scan = action == "short" ? DiagnosticsPageLogic::kQuick : DiagnosticsPageLogic::kFull;
     if (record->interfaceKind == NvmeInterface) {
@@ -234,7 +246,8 @@ int RunSelftestCommand(CommandContext& context) {
                      record->driveIndex);
     }
     page.Run(scan);
-    return wait ? RunToEnd(context, page, window, scan, *record) : StartOnly(context, page, window, scan, *record);
+    return CheckSaved(context, wait ? RunToEnd(context, page, window, scan, *record)
+                                    : StartOnly(context, page, window, scan, *record));
 }
 
 }  // namespace tarvex::cli

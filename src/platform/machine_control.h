@@ -40,6 +40,10 @@ public:
     // Where the machine's path `windowsPath` lands on this computer; nothing when it does not
     // resolve.
     [[nodiscard]] virtual std::optional<std::filesystem::path> HostPath(std::u16string_view windowsPath) = 0;
+    // Why the last change a drive made could not be kept (its state could not be saved), and
+    // forgets it; empty when every change was kept. A drive command that fails this way has
+    // already failed at the drive; the front end says why.
+    [[nodiscard]] virtual std::string TakeStateError() = 0;
 };
 
 struct MachineRequest {
@@ -49,6 +53,9 @@ struct MachineRequest {
     std::optional<std::string> state;
     // File name of the running program inside the program folder ("tarvexctl.exe").
     std::u16string moduleName;
+    // Whether the machine may come up at another clock speed than the one it runs at (only a
+    // power cycle may change it).
+    bool speedChangeAllowed = false;
 };
 
 // Selects the machine from `request` and the environment, exports the selection to this

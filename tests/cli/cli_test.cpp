@@ -337,24 +337,45 @@ TEST_F(CliTest, SelfTestWaitsForItsEndAndShowsTheResult) {
 }
 
 TEST_F(CliTest, ASelfTestStartedByOneRunIsSeenAndAbortedByTheNext) {
-    CliRun start = Tarvexctl(State() + " selftest --drive 1 extended", "TARVEX_SPEED=1000");
+    // Fast enough for the start's own waits, slow enough that the 20-minute test outlasts the
+    // runs that look at it (the time between runs counts at this speed too).
+    CliRun start = Tarvexctl(State() + " selftest --drive 1 extended", "TARVEX_SPEED=10");
     ASSERT_EQ(start.exitCode, 0) << start.err;
     EXPECT_NE(start.out.find("Self-test routine in progress"), std::string::npos) << start.out;
-    CliRun status = Tarvexctl(State() + " --json selftest --drive 1 status");
+    // The running PC keeps its clock speed: a run at another one is refused.
+    CliRun otherSpeed = Tarvexctl(State() + " selftest --drive 1 status");
+    EXPECT_EQ(otherSpeed.exitCode, 2) << otherSpeed.out;
+    EXPECT_NE(otherSpeed.err.find("runs at clock speed 10,"), std::string::npos) << otherSpeed.err;
+    const std::string fast = "TARVEX_SPEED=10";
+    CliRun status = Tarvexctl(State() + " --json selftest --drive 1 status", fast);
     ASSERT_EQ(status.exitCode, 0) << status.err;
     EXPECT_EQ(nlohmann::json::parse(status.out)["selfTest"]["running"], true);
-    CliRun abort = Tarvexctl(State() + " selftest --drive 1 abort");
+    CliRun abort = Tarvexctl(State() + " selftest --drive 1 abort", fast);
     ASSERT_EQ(abort.exitCode, 0) << abort.err;
     EXPECT_EQ(abort.out, "VARNO VQRB77 128GB (disk 1): The self-test routine was aborted by the host.\n");
-    EXPECT_EQ(Tarvexctl(State() + " selftest --drive 1 --wait status").exitCode, 64);
+    EXPECT_EQ(Tarvexctl(State() + " selftest --drive 1 --wait status", fast).exitCode, 64);
 
-    // The PC stays on between runs; only a power cycle cuts a running test short.
-    ASSERT_EQ(Tarvexctl(State() + " selftest --drive 1 short").exitCode, 0);
+    // The PC stays on between runs; only a power cycle cuts a running test short (and may
+    // bring it up at another speed).
+    ASSERT_EQ(Tarvexctl(State() + " selftest --drive 1 short", fast).exitCode, 0);
     ASSERT_EQ(Tarvexctl(State() + " machine --power-cycle").exitCode, 0);
     EXPECT_EQ(Tarvexctl(State() + " selftest --drive 1 status").out,
               "VARNO VQRB77 128GB (disk 1): The self-test routine was interrupted by the host with a hard or soft "
               "reset.\n");
     EXPECT_EQ(Tarvexctl(State() + " selftest --drive 9 status").exitCode, 3);
+}
+
+TEST_F(CliTest, ASelfTestWhoseStartCannotBeSavedFailsAndSaysWhy) {
+    ASSERT_EQ(Tarvexctl(State() + " scan").exitCode, 0);
+    CliRun start = Tarvexctl(State() + " selftest --drive 0 short", "TARVEX_FAIL_WRITE=ENOSPC:disk0.json");
+    EXPECT_EQ(start.exitCode, 3) << start.out;
+    EXPECT_NE(start.err.find("disk0.json: the disk is full"), std::string::npos) << start.err;
+    CliRun status = Tarvexctl(State() + " --json selftest --drive 0 status");
+    ASSERT_EQ(status.exitCode, 0) << status.err;
+    EXPECT_EQ(nlohmann::json::parse(status.out)["selfTest"]["running"], false) << "no test was kept";
+    for (const auto& e : std::filesystem::directory_iterator(dir_.Path() / "state" / "disks")) {
+        EXPECT_NE(e.path().extension(), ".tmp") << "left behind: " << e.path();
+    }
 }
 
 TEST_F(CliTest, ReportIsWrittenWithCrLfAndAMissingFolderIsAnError) {

@@ -3,6 +3,7 @@
 // service switch.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -271,8 +272,7 @@ nlohmann::json WithSlowService(const char* state, int startSeconds, int stopSeco
 TEST_F(DiagnosticsPageTest, AStopThatFailsSaysWhyAndTheBoxShowsTheRealState) {
     // The service manager cannot record the change: the service keeps running.
     Open(WithService("running"));
-    const std::filesystem::path blocker = machine_->StateDir() / "services.json.new";
-    ASSERT_TRUE(std::filesystem::create_directory(blocker));
+    ::setenv("TARVEX_FAIL_WRITE", "EIO:services.json", 1);
     page_->ServiceBoxClicked(false);
     EXPECT_FALSE(page_->ServiceTicked()) << "cleared by the click";
     Finish();
@@ -282,7 +282,7 @@ TEST_F(DiagnosticsPageTest, AStopThatFailsSaysWhyAndTheBoxShowsTheRealState) {
     EXPECT_TRUE(page_->ServiceTicked());
     EXPECT_FALSE(page_->AlertControlsEnabled());
     EXPECT_TRUE(Idle());
-    std::filesystem::remove(blocker);
+    ::unsetenv("TARVEX_FAIL_WRITE");
     EXPECT_EQ(ServiceState().currentState, win::SERVICE_RUNNING);
 
     // A service still starting cannot take a stop request.

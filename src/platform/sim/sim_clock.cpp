@@ -1,6 +1,11 @@
 #include "platform/sim/sim_clock.h"
 
+#include <cmath>
+#include <sstream>
 #include <thread>
+
+#include "platform/sim/json_reader.h"
+#include "platform/sim/state_files.h"
 
 namespace tarvex::sim {
 
@@ -53,6 +58,66 @@ void SimClock::Advance(uint64_t milliseconds) {
     if (kind_ == Kind::Virtual) {
         virtualElapsedMs_.fetch_add(static_cast<int64_t>(milliseconds));
     }
+}
+
+namespace {
+
+constexpr int kSpeedFileVersion = 1;
+
+std::string SpeedText(double speed) {
+    std::ostringstream v;
+    v << speed;
+    return v.str();
+}
+
+// Speeds pass through the environment as text of six significant digits (children of the
+// program), so they match within that precision.
+bool SameSpeed(double a, double b) { return std::fabs(a - b) <= 1e-5 * std::max(std::fabs(a), std::fabs(b)); }
+
+}  // namespace
+
+bool WriteSpeedFile(const std::filesystem::path& file, double speed, std::string* error) {
+    nlohmann::json j = {{"version", kSpeedFileVersion}, {"speed", speed}};
+    if (!ReplaceFile(file, j.dump() + "\n", error)) {
+        *error = "cannot record the clock speed: " + *error;
+        return false;
+    }
+    return true;
+}
+
+bool JoinClockSpeed(const std::filesystem::path& file, double speed, bool allowChange, std::string* error) {
+    StateLock lock(file.string() + ".lock");
+    if (!lock.Held()) {
+        *error = lock.Error();
+        return false;
+    }
+    std::string text;
+    switch (ReadStateFile(file, &text, error, 4096)) {
+        case ReadResult::Missing: return WriteSpeedFile(file, speed, error);
+        case ReadResult::Unreadable: *error = file.string() + ": cannot read the clock speed: " + *error; return false;
+        case ReadResult::Ok: break;
+    }
+    double running = 0;
+    try {
+        const nlohmann::json j = ParseJsonText(text);
+        JsonObject o(j, "$");
+        if (o.Int("version", 0, 1000000) != kSpeedFileVersion) {
+            throw JsonError("$.version", "unsupported version");
+        }
+        running = o.Number("speed", 0.001, 1000000.0);
+        o.Finish();
+    } catch (const std::exception& e) {
+        *error = file.string() + ": the clock speed is damaged (" + e.what() +
+                 "); delete it or power-cycle the PC (tarvexctl machine --power-cycle)";
+        return false;
+    }
+    if (SameSpeed(running, speed) || allowChange) {
+        return true;
+    }
+    *error = "the emulated PC in " + file.parent_path().string() + " runs at clock speed " + SpeedText(running) +
+             ", not " + SpeedText(speed) + " (TARVEX_SPEED): run at its speed, or power-cycle it first (" +
+             "TARVEX_SPEED=" + SpeedText(speed) + " tarvexctl machine --power-cycle)";
+    return false;
 }
 
 }  // namespace tarvex::sim

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <string>
 
 #include "platform/clock.h"
 
@@ -49,5 +51,15 @@ private:
     std::atomic<int64_t> virtualElapsedMs_{0};
     std::atomic<uint64_t> sleeps_{0};
 };
+
+// The clock speed of a running PC, kept in <state>/clock.json ({"version": 1, "speed": S}),
+// so that every program on the PC ages its drives at one rate. Only the host's clocks record
+// it; the virtual clock of tests does not.
+//
+// Records `speed` when the PC has none yet; true when it runs at `speed` already. False with
+// `error` set when it runs at another speed, unless `allowChange` (the program is about to
+// power-cycle the PC, which records its own speed: WriteSpeedFile).
+bool JoinClockSpeed(const std::filesystem::path& file, double speed, bool allowChange, std::string* error);
+bool WriteSpeedFile(const std::filesystem::path& file, double speed, std::string* error);
 
 }  // namespace tarvex::sim

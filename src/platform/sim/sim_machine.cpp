@@ -65,6 +65,10 @@ std::unique_ptr<SimMachine> SimMachine::Create(const MachineProfile& profile, co
         const int64_t hostNow = std::chrono::duration_cast<std::chrono::milliseconds>(
                                     std::chrono::system_clock::now().time_since_epoch())
                                     .count();
+        // One time base for every program on the PC: they all run at the speed it runs at.
+        if (!JoinClockSpeed(m->stateDir_ / "clock.json", speed, options.speedChangeAllowed, error)) {
+            return nullptr;
+        }
         const bool real = speed == 1.0 && !profile.clockStartUnixMs;
         m->clock_ = std::make_unique<SimClock>(real ? SimClock::Kind::Real : SimClock::Kind::Scaled, speed,
                                                profile.clockStartUnixMs.value_or(hostNow), profile.bootTickMs);
@@ -116,6 +120,9 @@ std::unique_ptr<SimMachine> SimMachine::Create(const MachineProfile& profile, co
     if (!m->devices_) {
         return nullptr;
     }
+    if (!options.virtualClock) {
+        m->devices_->SetSpeedFile(m->stateDir_ / "clock.json", m->clock_->Speed());
+    }
     m->devices_->AttachVolumes(&m->volumes_->List(), SystemDriveLetter(m->profile_));
     m->wmi_ = std::make_unique<SimWmi>(m->profile_, *m->volumes_,
                                        m->system_->GetEnvironmentVariable(u"COMPUTERNAME").value_or(u"TARVEX-PC"));
@@ -131,7 +138,8 @@ std::unique_ptr<SimMachine> SimMachine::Create(const MachineProfile& profile, co
         m->profile_.shell, SimShell::Machine{options.machine, m->profile_.text, m->stateDir_, options.speed},
         *m->files_, *m->system_);
 
-    m->windows_ = std::make_unique<SimWindows>();
+    // Windows of the machine scope are seen by every program on this PC.
+    m->windows_ = std::make_unique<SimWindows>(m->stateDir_ / "windows");
     m->dialogs_ = std::make_unique<SimDialogs>();
 
     m->platform_.registry = m->registry_.get();

@@ -45,6 +45,9 @@ struct SimOptions {
     std::optional<double> speed;
     // Tests: a virtual clock that only moves when something sleeps.
     bool virtualClock = false;
+    // The program is about to power-cycle the PC: a running PC's other clock speed does not
+    // refuse it (the power cycle records this program's speed).
+    bool speedChangeAllowed = false;
     // How the programs this PC starts (diskpart) name it in TARVEX_MACHINE: an embedded
     // profile's name or a profile file path. Empty: they get the profile's text itself.
     // OpenMachine sets it from the selection.
@@ -54,7 +57,7 @@ struct SimOptions {
 class SimMachine {
 public:
     // Builds the machine; null with `error` set when the state directory or the registry
-    // store cannot be used.
+    // store cannot be used, or when the PC runs at another clock speed (<state>/clock.json).
     static std::unique_ptr<SimMachine> Create(const MachineProfile& profile, const SimOptions& options,
                                               std::string* error);
 

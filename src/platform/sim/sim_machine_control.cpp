@@ -29,6 +29,8 @@ public:
         return machine_->Files().HostPath(windowsPath);
     }
 
+    std::string TakeStateError() override { return machine_->Devices().TakeStateError(); }
+
 private:
     std::unique_ptr<SimMachine> machine_;
     MachineSelection selection_;
@@ -53,6 +55,7 @@ std::unique_ptr<MachineControl> OpenMachine(const MachineRequest& request, std::
     sim::ExportMachineEnvironment(*selection);
     sim::SimOptions options;
     options.moduleName = request.moduleName;
+    options.speedChangeAllowed = request.speedChangeAllowed;
     auto machine = sim::OpenMachine(*selection, options, error);
     if (!machine) {
         return nullptr;

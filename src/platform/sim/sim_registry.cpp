@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "platform/sim/state_files.h"
 #include "platform/text.h"
 #include "platform/win32_values.h"
 
@@ -87,12 +88,25 @@ public:
             return false;
         }
         active_ = false;
-        return Exec(db_, "COMMIT");
+        if (Exec(db_, "COMMIT")) {
+            return true;
+        }
+        // A commit that failed (a full disk) may leave the transaction open: end it, and keep
+        // why it failed.
+        failCode_ = sqlite3_extended_errcode(db_);
+        if (sqlite3_get_autocommit(db_) == 0) {
+            Exec(db_, "ROLLBACK");
+        }
+        return false;
     }
+
+    // The error code of a failed commit.
+    [[nodiscard]] int FailCode() const { return failCode_; }
 
 private:
     sqlite3* db_;
     bool active_;
+    int failCode_ = 0;
 };
 
 std::vector<std::u16string_view> SplitKeyPath(std::u16string_view path) {
@@ -113,6 +127,18 @@ std::vector<std::u16string_view> SplitKeyPath(std::u16string_view path) {
 
 std::string Folded(std::u16string_view s) { return Utf16ToUtf8(FoldCase(s)); }
 
+// A write that failed: ERROR_DISK_FULL when the disk is full, ERROR_GEN_FAILURE otherwise.
+uint32_t WriteFailure(int sqliteCode) {
+    return (sqliteCode & 0xFF) == SQLITE_FULL ? win::ERROR_DISK_FULL : win::ERROR_GEN_FAILURE;
+}
+
+// The mark of a registry store of this program in the database header ("TRVX").
+constexpr int64_t kApplicationId = 0x54525658;
+
+bool MarkOurs(sqlite3* db, std::string* error) {
+    return Exec(db, "PRAGMA application_id = 1414682200", error);
+}
+
 const char* kSchema =
     "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);"
     "CREATE TABLE IF NOT EXISTS keys("
@@ -127,9 +153,37 @@ const char* kSchema =
 std::unique_ptr<SimRegistry> SimRegistry::Open(const std::filesystem::path& dbFile,
                                                const std::vector<ProfileRegistryKey>& seed,
                                                std::string* error) {
+    // Opening (and making a new store) is one step among the processes of the PC, so none
+    // sees another's store half made, and a 0-byte file is never one being created.
+    StateLock openLock(dbFile.string() + ".lock");
+    if (!openLock.Held()) {
+        *error = "cannot open the registry store: " + openLock.Error();
+        return nullptr;
+    }
+    const FileStamp before = StampOf(dbFile);
+    const std::string damaged = dbFile.string() +
+                                ": the registry store is damaged (%s); delete it to start the registry "
+                                "afresh from the profile";
+    auto Damaged = [&](const std::string& why) {
+        std::string text = damaged;
+        text.replace(text.find("%s"), 2, why);
+        return text;
+    };
+    if (before.exists && before.size == 0) {
+        *error = Damaged("the file is empty");
+        return nullptr;
+    }
+    {
+        std::error_code ec;
+        if (before.exists && !std::filesystem::is_regular_file(dbFile, ec)) {
+            *error = "cannot open the registry store " + dbFile.string() + ": not a regular file";
+            return nullptr;
+        }
+    }
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(dbFile.c_str(), &db,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                             SQLITE_OPEN_READWRITE | (before.exists ? 0 : SQLITE_OPEN_CREATE) |
+                                 SQLITE_OPEN_FULLMUTEX,
                              nullptr);
     if (rc != SQLITE_OK) {
         *error = "cannot open the registry store " + dbFile.string() + ": " +
@@ -140,6 +194,23 @@ std::unique_ptr<SimRegistry> SimRegistry::Open(const std::filesystem::path& dbFi
     std::unique_ptr<SimRegistry> reg(new SimRegistry(db));
     sqlite3_busy_timeout(db, 5000);
     std::string why;
+    // Whose store it is: ours carries the application id; one from before the id was written
+    // has our meta table. Anything else (another database, garbage) is refused, not reseeded.
+    if (before.exists) {
+        Statement id(db, "PRAGMA application_id");
+        if (!id.Ok() || id.Step() != SQLITE_ROW) {
+            *error = Damaged(sqlite3_errmsg(db));
+            return nullptr;
+        }
+        const int64_t appId = id.Int(0);
+        if (appId != kApplicationId) {
+            Statement meta(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'meta'");
+            if (appId != 0 || !meta.Ok() || meta.Step() != SQLITE_ROW) {
+                *error = Damaged("not a registry store of this program");
+                return nullptr;
+            }
+        }
+    }
     // WAL with NORMAL sync: a committed transaction survives a crash of the process.
     if (!Exec(db, "PRAGMA journal_mode=WAL;", &why) || !Exec(db, "PRAGMA synchronous=NORMAL;", &why) ||
         !Exec(db, kSchema, &why)) {
@@ -173,8 +244,11 @@ bool SimRegistry::Seed(const std::vector<ProfileRegistryKey>& seed, std::string*
     {
         Statement st(db_, "SELECT value FROM meta WHERE key = 'seeded'");
         if (st.Step() == SQLITE_ROW) {
-            return tx.Commit();
+            return MarkOurs(db_, error) && tx.Commit();
         }
+    }
+    if (!MarkOurs(db_, error)) {
+        return false;
     }
     // A new store: write the initial content and mark it, all in this one transaction, so a
     // crash half way leaves an empty store that is filled again on the next start.
@@ -383,15 +457,26 @@ uint32_t SimRegistry::RegSetValueEx(RegKey key, std::u16string_view valueName, u
     if ((data == nullptr && dataSize > 0) || valueName.size() > kMaxValueNameLength) {
         return win::ERROR_INVALID_PARAMETER;
     }
-    Statement st(db_,
-                 "INSERT INTO reg_values(key_id, name, name_folded, type, data) VALUES(?,?,?,?,?) "
-                 "ON CONFLICT(key_id, name_folded) DO UPDATE SET type=excluded.type, data=excluded.data");
-    st.Bind(1, h.keyId);
-    st.Bind(2, Utf16ToUtf8(valueName));
-    st.Bind(3, Folded(valueName));
-    st.Bind(4, static_cast<int64_t>(type));
-    st.BindBlob(5, data, dataSize);
-    return st.Step() == SQLITE_DONE ? win::ERROR_SUCCESS : win::ERROR_GEN_FAILURE;
+    // The write lock from the start (BEGIN IMMEDIATE): waiting for another process's write is
+    // then covered by the busy timeout, where upgrading a read could fail at once.
+    Transaction tx(db_);
+    if (!tx.Active()) {
+        return win::ERROR_GEN_FAILURE;
+    }
+    {
+        Statement st(db_,
+                     "INSERT INTO reg_values(key_id, name, name_folded, type, data) VALUES(?,?,?,?,?) "
+                     "ON CONFLICT(key_id, name_folded) DO UPDATE SET type=excluded.type, data=excluded.data");
+        st.Bind(1, h.keyId);
+        st.Bind(2, Utf16ToUtf8(valueName));
+        st.Bind(3, Folded(valueName));
+        st.Bind(4, static_cast<int64_t>(type));
+        st.BindBlob(5, data, dataSize);
+        if (st.Step() != SQLITE_DONE) {
+            return WriteFailure(sqlite3_extended_errcode(db_));
+        }
+    }
+    return tx.Commit() ? win::ERROR_SUCCESS : WriteFailure(tx.FailCode());
 }
 
 uint32_t SimRegistry::RegCloseKey(RegKey key) {

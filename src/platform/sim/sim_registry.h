@@ -20,7 +20,11 @@ namespace tarvex::sim {
 class SimRegistry : public platform::Registry {
 public:
     // Opens (creating when needed) the store at `dbFile`. A new store is filled with `seed`
-    // in one transaction; an existing store keeps its content. Null with `error` set on failure.
+    // in one transaction and marked as ours (the database's application id); an existing
+    // store keeps its content. An empty (0-byte) file, or one that is not our store, is an
+    // error naming the file, never taken for a new store. Writes take the write lock when
+    // their transaction begins (BEGIN IMMEDIATE), so several processes wait for each other
+    // instead of failing. Null with `error` set on failure.
     static std::unique_ptr<SimRegistry> Open(const std::filesystem::path& dbFile,
                                              const std::vector<ProfileRegistryKey>& seed,
                                              std::string* error);

@@ -3,6 +3,7 @@
 // profile's service errors.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <thread>
 
@@ -303,9 +304,8 @@ TEST(Services, MachinesOpenAtOnceSeeEachOthersChanges) {
 
 TEST(Services, AChangeThatCannotBeKeptFailsAndIsNotMade) {
     TestMachine m(PcWithServices());
-    // A folder where the new state file would be written makes every save fail.
-    const fs::path blocker = m.StateDir() / "services.json.new";
-    ASSERT_TRUE(fs::create_directory(blocker));
+    // Every write of the state file fails, as on a broken disk.
+    ::setenv("TARVEX_FAIL_WRITE", "EIO:services.json", 1);
     auto monitor = Open(kMonitor, win::SERVICE_ALL_ACCESS);
     platform::ServiceStatus status;
     EXPECT_FAILS_WITH(monitor->ControlService(win::SERVICE_CONTROL_STOP, &status),
@@ -316,7 +316,13 @@ TEST(Services, AChangeThatCannotBeKeptFailsAndIsNotMade) {
     EXPECT_EQ(StartTypeOf(m.Machine(), kMonitor), win::SERVICE_AUTO_START);
     EXPECT_TRUE(monitor->ChangeServiceStartType(win::SERVICE_AUTO_START))
         << "no change needs no save";
-    fs::remove(blocker);
+    // On a full disk the failure says so.
+    ::setenv("TARVEX_FAIL_WRITE", "ENOSPC:services.json", 1);
+    EXPECT_FAILS_WITH(monitor->ControlService(win::SERVICE_CONTROL_STOP, &status), win::ERROR_DISK_FULL);
+    ::unsetenv("TARVEX_FAIL_WRITE");
+    for (const auto& e : fs::directory_iterator(m.StateDir())) {
+        EXPECT_EQ(e.path().extension() == ".tmp", false) << "left behind: " << e.path();
+    }
     EXPECT_TRUE(monitor->ControlService(win::SERVICE_CONTROL_STOP, &status));
     EXPECT_EQ(StateOf(kMonitor), win::SERVICE_STOPPED);
 }

@@ -5,7 +5,7 @@
 // on between runs of the program, so the file also holds what lasts only until the drive is
 // powered off (locked, frozen, the unlock attempts left) and the host time of the save. A
 // missing file means a drive fresh from its profile; each save replaces the file whole
-// (write, then rename).
+// (a unique temporary file, then rename), so a crash leaves the old or the new state.
 #include <array>
 #include <cstdint>
 #include <filesystem>
@@ -23,6 +23,7 @@ struct SelfTestLogEntry {
     uint8_t statusByte = 0;   // the execution status byte the test ended with
     uint16_t lifeHours = 0;   // power-on hours when it ended
     uint32_t failingLba = 0;  // 0xFFFFFFFF when no LBA failed
+    bool operator==(const SelfTestLogEntry&) const = default;
 };
 
 struct TrimSummary {
@@ -33,6 +34,7 @@ struct TrimSummary {
     // beyond that the smallest gaps are closed.
     std::vector<std::pair<uint64_t, uint64_t>> intervals;
     static constexpr size_t kMaxIntervals = 1024;
+    bool operator==(const TrimSummary&) const = default;
 };
 
 // UNLOCK and ERASE UNIT with a wrong password that a drive takes before it refuses them
@@ -72,13 +74,27 @@ struct DriveState {
     // run counts as powered. Absent in a fresh state and in files written before drives
     // stayed powered between runs.
     std::optional<int64_t> savedAtUnixMs;
+
+    bool operator==(const DriveState&) const = default;
 };
+
+// Self-test log entries a drive keeps.
+inline constexpr size_t kMaxSelfTestLogEntries = 21;
 
 // The state of a drive that was never used: everything from the profile.
 DriveState InitialDriveState(const DiskProfile& disk);
-// Loads the state file; nothing when it does not exist; `error` set when it is unreadable.
+// Loads the state file; nothing when it does not exist (`error` left empty). A file that
+// cannot be read (permission, a directory) or whose content is damaged or out of range gives
+// nothing with `error` set, naming the file; only damaged content comes with the advice to
+// delete the file.
 std::optional<DriveState> LoadDriveState(const std::filesystem::path& file, std::string* error);
-bool SaveDriveState(const std::filesystem::path& file, const DriveState& state, std::string* error);
+// Replaces the state file atomically (see ReplaceFile); `errnoOut` gets the errno of a failure.
+bool SaveDriveState(const std::filesystem::path& file, const DriveState& state, std::string* error,
+                    int* errnoOut = nullptr);
+// The file's text for a state, and a state from such text (every value range-checked;
+// throws JsonError with the path of the first problem).
+std::string DriveStateText(const DriveState& state);
+DriveState ParseDriveState(const std::string& text);
 
 // The 32-byte password field of a security command from a profile's text (zero padded).
 std::array<uint8_t, 32> PasswordField(const std::string& text);

@@ -24,12 +24,62 @@ int64_t HostUnixMs() {
 
 SimDisk::SimDisk(const DiskProfile& profile, DriveState state, SimClock& clock, std::filesystem::path stateFile)
     : profile_(profile), state_(std::move(state)), clock_(clock), stateFile_(std::move(stateFile)),
-      tickAtStart_(clock.GetTickCount64()) {
-    const uint64_t gap = PoweredGapMs(state_.savedAtUnixMs, HostUnixMs(), clock);
-    baseMs_ = state_.powerOnMs + std::min(gap, std::numeric_limits<uint64_t>::max() - state_.powerOnMs);
+      simClock_(clock) {
+    Anchor();
+    synced_ = state_;
+    stamp_ = StampOf(stateFile_);
 }
 
-SimDisk::~SimDisk() { Save(); }
+// The last save's powered time plus the time since, on the host's clocks; the state then
+// reads as saved now, on the same line.
+void SimDisk::Anchor() {
+    if (simClock_.GetKind() == SimClock::Kind::Virtual) {
+        baseMs_ = state_.powerOnMs;
+        anchorTick_ = clock_.GetTickCount64();
+        return;
+    }
+    const int64_t now = HostUnixMs();
+    const uint64_t gap = PoweredGapMs(state_.savedAtUnixMs, now, simClock_);
+    baseMs_ = state_.powerOnMs + std::min(gap, std::numeric_limits<uint64_t>::max() / 2 - state_.powerOnMs);
+    anchorUnixMs_ = now;
+    if (state_.savedAtUnixMs) {
+        state_.powerOnMs = baseMs_;
+        state_.savedAtUnixMs = now;
+    }
+}
+
+// At the end of the process: the powered time of the virtual clock, and changes made past the
+// storage stack (tests), are kept, unless another process replaced the file meanwhile (its
+// state is newer; every command's changes were saved when it ran).
+SimDisk::~SimDisk() {
+    if (simClock_.GetKind() != SimClock::Kind::Virtual && !Dirty()) {
+        return;
+    }
+    StateLock lock(LockFile());
+    if (lock.Held() && StampOf(stateFile_) == stamp_) {
+        std::string ignored;
+        (void)Save(&ignored);
+    }
+}
+
+bool SimDisk::Refresh(std::string* error) {
+    const FileStamp now = StampOf(stateFile_);
+    if (now == stamp_ || !now.exists) {
+        return true;  // unchanged; or deleted, and the next save writes it again
+    }
+    std::optional<DriveState> loaded = LoadDriveState(stateFile_, error);
+    if (!loaded) {
+        if (error->empty()) {
+            return true;  // gone between the look and the read
+        }
+        return false;
+    }
+    state_ = std::move(*loaded);
+    Anchor();
+    synced_ = state_;
+    stamp_ = now;
+    return true;
+}
 
 void SimDisk::ExecuteAta(AtaExchange& x) {
     x.regs.command = platform::kAtaStatusDrdy | platform::kAtaStatusErr;
@@ -43,8 +93,11 @@ void SimDisk::ExecuteNvme(NvmeExchange& x) {
 }
 
 uint64_t SimDisk::NowMs() const {
-    const uint64_t tick = clock_.GetTickCount64();
-    return baseMs_ + (tick > tickAtStart_ ? tick - tickAtStart_ : 0);
+    if (simClock_.GetKind() == SimClock::Kind::Virtual) {
+        const uint64_t tick = clock_.GetTickCount64();
+        return baseMs_ + (tick > anchorTick_ ? tick - anchorTick_ : 0);
+    }
+    return baseMs_ + PoweredGapMs(anchorUnixMs_, HostUnixMs(), simClock_);
 }
 
 void SimDisk::ReadSectors(uint64_t offset, std::span<uint8_t> out) {
@@ -80,11 +133,20 @@ void SimDisk::ReadSectors(uint64_t offset, std::span<uint8_t> out) {
 
 void SimDisk::PowerOn() { ++state_.powerOns; }
 
-bool SimDisk::Save(std::string* error) {
+bool SimDisk::Save(std::string* error, int* errnoOut) {
+    const DriveState before = state_;
     state_.powerOnMs = NowMs();
     state_.savedAtUnixMs = HostUnixMs();
     std::string ignored;
-    return SaveDriveState(stateFile_, state_, error != nullptr ? error : &ignored);
+    if (!SaveDriveState(stateFile_, state_, error != nullptr ? error : &ignored, errnoOut)) {
+        state_.powerOnMs = before.powerOnMs;
+        state_.savedAtUnixMs = before.savedAtUnixMs;
+        return false;
+    }
+    Anchor();
+    synced_ = state_;
+    stamp_ = StampOf(stateFile_);
+    return true;
 }
 
 }  // namespace tarvex::sim

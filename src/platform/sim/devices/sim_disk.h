@@ -6,6 +6,15 @@
 // The emulated PC stays on between runs of the program: a new process that builds the machine
 // finds its drives as the last one left them, powered all along. A drive powers on only when
 // its state is made for the first time and when the machine is power-cycled (PowerOn).
+//
+// Several processes may drive one disk at once. The storage stack runs each command under the
+// disk's lock file (LockFile): Refresh takes in what another process saved, the command runs,
+// and a changed state is saved (Dirty, Save) before the lock is let go.
+//
+// One time base for every process: on the host's clocks the drive's powered time is a line
+// through (powerOnMs, savedAtUnixMs) of the last save, rising at the clock's speed with the
+// host's wall time, so every process reading the file sees the same time. On the virtual clock
+// (tests) it is the last saved time plus what this process's clock advanced since.
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
@@ -18,6 +27,7 @@
 #include "platform/sim/devices/drive_state.h"
 #include "platform/sim/devices/partition_table.h"
 #include "platform/sim/sim_clock.h"
+#include "platform/sim/state_files.h"
 
 namespace tarvex::sim {
 
@@ -77,8 +87,17 @@ public:
     // The partition table the disk carries (built from the volumes on it).
     void SetPartitionSectors(PartitionSectors table) { table_ = std::move(table); }
 
-    // Writes the state file now (also done after every change and when the disk goes away).
-    bool Save(std::string* error = nullptr);
+    // Writes the state file now (the caller holds the lock). `errnoOut` gets the errno of a
+    // failed write.
+    bool Save(std::string* error = nullptr, int* errnoOut = nullptr);
+    // Takes in the state file when another process replaced it since this one last read or
+    // wrote it; false with `error` set when it cannot be read or is damaged.
+    bool Refresh(std::string* error);
+    // The state differs from what the file holds.
+    [[nodiscard]] bool Dirty() const { return !(state_ == synced_); }
+    // Drops the changes not saved: back to what the file holds.
+    void Revert() { state_ = synced_; }
+    [[nodiscard]] std::filesystem::path LockFile() const { return stateFile_.string() + ".lock"; }
 
     // The drive is switched on: counts the power-on and applies what a drive does at power-on
     // (each kind adds its own). The caller saves.
@@ -88,17 +107,25 @@ protected:
     // Milliseconds this drive has been powered, over every run.
     [[nodiscard]] uint64_t NowMs() const;
     [[nodiscard]] uint64_t PowerOnHours() const { return NowMs() / 3600000; }
-    void Changed() { Save(); }
+    // A command changed the state; the storage stack saves it when the command is done.
+    void Changed() {}
 
     const DiskProfile& profile_;
     DriveState state_;
     platform::Clock& clock_;
 
 private:
+    // Sets the time base from state_ (just read or written).
+    void Anchor();
+
     std::filesystem::path stateFile_;
+    FileStamp stamp_;     // the file as this process last read or wrote it
+    DriveState synced_;   // the state the file holds
+    SimClock& simClock_;
     PartitionSectors table_;
-    uint64_t baseMs_;
-    uint64_t tickAtStart_;
+    uint64_t baseMs_ = 0;
+    uint64_t anchorTick_ = 0;     // virtual clock: the tick at the anchor
+    int64_t anchorUnixMs_ = 0;    // host clocks: the host time at the anchor
 };
 
 }  // namespace tarvex::sim

@@ -1,9 +1,12 @@
 #include "platform/sim/devices/storage_stack.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "platform/last_error.h"
+#include "platform/sim/state_files.h"
 #include "platform/text.h"
 #include "platform/win32_values.h"
 
@@ -15,6 +18,7 @@ namespace win = tarvex::win;
 namespace {
 
 constexpr uint32_t kErrorInvalidUserBuffer = 1784;
+constexpr uint32_t kErrorWriteFault = 29;  // ERROR_WRITE_FAULT
 constexpr uint32_t kDigcfDeviceInterface = 0x10;
 constexpr uint32_t kSpintActive = 1;
 constexpr uint32_t kInterfaceDataSize = 28;  // SP_DEVICE_INTERFACE_DATA of the 32-bit layout
@@ -45,10 +49,13 @@ public:
     SimDeviceHandle(SimDevices& owner, SimDevices::Target target) : owner_(owner), target_(std::move(target)) {}
     bool DeviceIoControl(uint32_t code, std::span<const uint8_t> input, std::span<uint8_t> output,
                          uint32_t* bytesReturned, std::span<uint8_t> directData) override {
-        return owner_.Control(target_, code, input, output, bytesReturned, directData);
+        return owner_.Locked(target_, bytesReturned, [&] {
+            return owner_.Control(target_, code, input, output, bytesReturned, directData);
+        });
     }
     bool Read(void* buffer, uint32_t size, uint32_t* bytesRead) override {
-        return owner_.ReadDisk(target_, &position_, buffer, size, bytesRead);
+        return owner_.Locked(target_, bytesRead,
+                             [&] { return owner_.ReadDisk(target_, &position_, buffer, size, bytesRead); });
     }
     bool SetPosition(uint64_t offset) override {
         if (target_.disk == nullptr || offset % 512 != 0) {
@@ -124,8 +131,16 @@ private:
 std::unique_ptr<SimDevices> SimDevices::Create(const std::vector<DiskProfile>& disks, SimClock& clock,
                                                const fs::path& stateDir, std::string* error) {
     std::unique_ptr<SimDevices> d(new SimDevices());
+    std::error_code ec;
+    fs::create_directories(stateDir, ec);
     for (const DiskProfile& p : disks) {
         const fs::path file = stateDir / ("disk" + std::to_string(p.number) + ".json");
+        // Under the disk's lock: two programs starting at once power a new drive on once.
+        StateLock lock(file.string() + ".lock");
+        if (!lock.Held()) {
+            *error = lock.Error();
+            return nullptr;
+        }
         std::string loadError;
         std::optional<DriveState> state = LoadDriveState(file, &loadError);
         if (!loadError.empty()) {
@@ -144,11 +159,12 @@ std::unique_ptr<SimDevices> SimDevices::Create(const std::vector<DiskProfile>& d
         }
         if (powerOn) {
             slot.disk->PowerOn();
-        }
-        std::string saveError;
-        if (!slot.disk->Save(&saveError)) {
-            *error = saveError;
-            return nullptr;
+            std::string saveError;
+            if (!slot.disk->Save(&saveError)) {
+                slot.disk->Revert();  // nothing to keep at exit either
+                *error = saveError;
+                return nullptr;
+            }
         }
         d->slots_.push_back(std::move(slot));
     }
@@ -321,26 +337,126 @@ SataDrive* SimDevices::Sata(uint32_t number) { return dynamic_cast<SataDrive*>(D
 NvmeDrive* SimDevices::Nvme(uint32_t number) { return dynamic_cast<NvmeDrive*>(Disk(number)); }
 
 bool SimDevices::SaveAll(std::string* error) {
+    std::lock_guard session(sessionMutex_);
     std::lock_guard lock(mutex_);
     bool ok = true;
     for (Slot& s : slots_) {
-        ok = s.disk->Save(error) && ok;
+        StateLock fileLock(s.disk->LockFile());
+        std::string problem;
+        if (!fileLock.Held()) {
+            problem = fileLock.Error();
+        } else if (s.disk->Refresh(&problem)) {
+            if (s.disk->Save(&problem)) {
+                continue;
+            }
+        }
+        if (ok && error != nullptr) {
+            *error = problem;
+        }
+        ok = false;
     }
     return ok;
 }
 
+void SimDevices::SetSpeedFile(fs::path file, double speed) {
+    std::lock_guard lock(mutex_);
+    speedFile_ = std::move(file);
+    speed_ = speed;
+}
+
+std::string SimDevices::TakeStateError() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(stateError_, std::string());
+}
+
 bool SimDevices::PowerCycle(std::string* error) {
+    std::lock_guard session(sessionMutex_);
     std::lock_guard lock(mutex_);
     bool ok = true;
-    for (Slot& s : slots_) {
-        s.disk->PowerOn();
-        std::string saveError;
-        if (!s.disk->Save(&saveError)) {
-            if (ok && error != nullptr) {
-                *error = saveError;
-            }
-            ok = false;
+    auto fail = [&](const std::string& problem) {
+        if (ok && error != nullptr) {
+            *error = problem;
         }
+        ok = false;
+    };
+    for (Slot& s : slots_) {
+        StateLock fileLock(s.disk->LockFile());
+        std::string problem;
+        if (!fileLock.Held()) {
+            fail(fileLock.Error());
+            continue;
+        }
+        if (!s.disk->Refresh(&problem)) {
+            fail(problem);
+            continue;
+        }
+        s.disk->PowerOn();
+        if (!s.disk->Save(&problem)) {
+            fail(problem);
+        }
+    }
+    // The PC now runs at this program's speed.
+    if (!speedFile_.empty()) {
+        std::string problem;
+        if (!WriteSpeedFile(speedFile_, speed_, &problem)) {
+            fail(problem);
+        }
+    }
+    return ok;
+}
+
+bool SimDevices::Locked(const Target& target, uint32_t* bytesDone, const std::function<bool()>& run) {
+    std::lock_guard session(sessionMutex_);
+    // The disks the request can reach: the handle's disk, or those behind its SCSI port.
+    std::vector<Slot*> reach;
+    for (Slot& s : slots_) {
+        if (s.disk.get() == target.disk || (target.disk == nullptr && target.port && s.profile->port == *target.port)) {
+            reach.push_back(&s);
+        }
+    }
+    auto fail = [&](std::string problem, uint32_t code) {
+        {
+            std::lock_guard lock(mutex_);
+            stateError_ = std::move(problem);
+        }
+        if (bytesDone != nullptr) {
+            *bytesDone = 0;
+        }
+        platform::SetLastError(code);
+        return false;
+    };
+    // In the order of the slots, the same in every process, so two never wait for each other.
+    std::vector<std::unique_ptr<StateLock>> locks;
+    for (Slot* s : reach) {
+        locks.push_back(std::make_unique<StateLock>(s->disk->LockFile()));
+        std::string problem;
+        if (!locks.back()->Held()) {
+            return fail(locks.back()->Error(), win::ERROR_IO_DEVICE);
+        }
+        if (!s->disk->Refresh(&problem)) {
+            return fail(problem, win::ERROR_IO_DEVICE);
+        }
+    }
+    bool ok = run();
+    const uint32_t lastError = platform::GetLastError();
+    std::string saveProblem;
+    int saveErrno = 0;
+    for (Slot* s : reach) {
+        std::string problem;
+        int e = 0;
+        if (s->disk->Dirty() && !s->disk->Save(&problem, &e)) {
+            s->disk->Revert();  // the change did not take: the drive stays as its file says
+            if (saveProblem.empty()) {
+                saveProblem = problem;
+                saveErrno = e;
+            }
+        }
+    }
+    if (!saveProblem.empty()) {
+        return fail(saveProblem, saveErrno == ENOSPC || saveErrno == EDQUOT ? win::ERROR_DISK_FULL : kErrorWriteFault);
+    }
+    if (!ok) {
+        platform::SetLastError(lastError);
     }
     return ok;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -78,11 +79,20 @@ public:
     SimDisk* Disk(uint32_t number);
     SataDrive* Sata(uint32_t number);
     NvmeDrive* Nvme(uint32_t number);
-    // Writes every drive's state file.
+    // Writes every drive's state file (each under its lock, after taking in what another
+    // process saved).
     bool SaveAll(std::string* error);
     // Switches the machine off and on: every drive powers on (PowerOn) and is saved. False with
     // `error` set when a state file cannot be written (the drives have powered on all the same).
+    // A running PC's clock speed (SetSpeedFile) is set to this process's speed.
     bool PowerCycle(std::string* error = nullptr);
+    // The file that records the clock speed of the running PC, and this process's speed;
+    // PowerCycle rewrites it.
+    void SetSpeedFile(std::filesystem::path file, double speed);
+    // The last problem with a drive's state file that failed a request (a save on a full disk,
+    // a file another process left unreadable), cleared by the call; empty when none.
+    std::string TakeStateError();
+
 
     // Called by the open handles (storage_ioctl.cpp).
     struct Target {
@@ -94,6 +104,11 @@ public:
     bool Control(const Target& target, uint32_t code, std::span<const uint8_t> input, std::span<uint8_t> output,
                  uint32_t* bytesReturned, std::span<uint8_t> directData);
     bool ReadDisk(const Target& target, uint64_t* position, void* buffer, uint32_t size, uint32_t* bytesRead);
+    // Runs one request of an open handle under the lock of every disk it can reach: takes in
+    // what other processes saved, runs `run`, saves what changed. A state file that cannot be
+    // read or saved fails the request (ERROR_IO_DEVICE, or ERROR_DISK_FULL / a write fault),
+    // and the unsaved change is dropped.
+    bool Locked(const Target& target, uint32_t* bytesDone, const std::function<bool()>& run);
 
 private:
     SimDevices() = default;
@@ -119,8 +134,12 @@ private:
     // Appends to the request log (under mutex_), dropping the oldest beyond its bounds.
     void Record(DeviceRequest request);
 
+    std::mutex sessionMutex_;  // held across Locked, SaveAll and PowerCycle; taken before mutex_
     std::mutex mutex_;
     std::vector<Slot> slots_;
+    std::string stateError_;
+    std::filesystem::path speedFile_;
+    double speed_ = 1.0;
     std::deque<DeviceRequest> log_;
     size_t logBytes_ = 0;      // input and direct-data bytes the kept requests hold
     uint64_t nextSequence_ = 0;

@@ -5,12 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <fstream>
-#include <sstream>
 
 #include <nlohmann/json.hpp>
 
 #include "platform/sim/json_reader.h"
+#include "platform/sim/state_files.h"
 #include "platform/text.h"
 
 namespace tarvex::sim {
@@ -82,8 +81,10 @@ ServiceRecord RecordFromJson(const json& node, const std::string& path) {
         throw JsonError(o.PathOf("startType"), "unknown start type \"" + type + "\"");
     }
     if (IsPending(r.currentState)) {
-        r.sinceTickMs = o.UInt64("sinceTickMs");
-        r.sinceUnixMs = o.Int("sinceUnixMs", INT64_MIN, INT64_MAX);
+        // Times far from any clock would overflow the arithmetic of a pending state.
+        constexpr int64_t kMaxMs = int64_t{1} << 56;
+        r.sinceTickMs = static_cast<uint64_t>(o.Int("sinceTickMs", 0, kMaxMs));
+        r.sinceUnixMs = o.Int("sinceUnixMs", -kMaxMs, kMaxMs);
         r.sinceRun = o.String("run", 64);
     }
     o.Finish();
@@ -124,19 +125,14 @@ ServiceRecord InitialServiceRecord(const ServiceProfile& profile) {
 std::optional<std::vector<ServiceRecord>> LoadServiceRecords(const fs::path& file,
                                                              std::string* error) {
     error->clear();
-    std::error_code ec;
-    if (!fs::exists(file, ec) && !ec) {
-        return std::nullopt;
+    std::string text;
+    switch (ReadStateFile(file, &text, error)) {
+        case ReadResult::Missing: return std::nullopt;
+        case ReadResult::Unreadable: *error = file.string() + ": cannot read the service state: " + *error; return std::nullopt;
+        case ReadResult::Ok: break;
     }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        *error = file.string() + ": cannot read the service state";
-        return std::nullopt;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
     try {
-        return FromJson(ParseJsonText(text.str()));
+        return ParseServiceRecords(text);
     } catch (const std::exception& e) {
         *error = file.string() + ": the service state is damaged (" + e.what() +
                  "); delete it to start the services afresh";
@@ -144,33 +140,11 @@ std::optional<std::vector<ServiceRecord>> LoadServiceRecords(const fs::path& fil
     }
 }
 
+std::vector<ServiceRecord> ParseServiceRecords(const std::string& text) { return FromJson(ParseJsonText(text)); }
+
 bool SaveServiceRecords(const fs::path& file, const std::vector<ServiceRecord>& records,
-                        std::string* error) {
-    const fs::path temp = file.string() + ".new";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out.is_open()) {
-            *error = "cannot create " + temp.string();
-            return false;
-        }
-        out << ToJson(records).dump(1) << '\n';
-        out.close();
-        if (!out) {
-            // A half-written copy must not be taken for the state.
-            *error = "cannot write " + temp.string();
-            std::error_code ignored;
-            fs::remove(temp, ignored);
-            return false;
-        }
-    }
-    std::error_code ec;
-    fs::rename(temp, file, ec);
-    if (ec) {
-        *error = "cannot replace " + file.string() + ": " + ec.message();
-        fs::remove(temp, ec);
-        return false;
-    }
-    return true;
+                        std::string* error, int* errnoOut) {
+    return ReplaceFile(file, ToJson(records).dump(1) + "\n", error, errnoOut);
 }
 
 ServiceStateLock::ServiceStateLock(const fs::path& file) {

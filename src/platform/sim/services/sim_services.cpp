@@ -1,5 +1,7 @@
 #include "platform/sim/services/sim_services.h"
 
+#include <cerrno>
+
 #include <algorithm>
 #include <cstdio>
 #include <random>
@@ -379,9 +381,10 @@ uint32_t SimServices::Commit(size_t index, const ServiceRecord& before) {
         return win::ERROR_SUCCESS;
     }
     std::string problem;
-    if (!SaveServiceRecords(stateFile_, records_, &problem)) {
+    int e = 0;
+    if (!SaveServiceRecords(stateFile_, records_, &problem, &e)) {
         records_[index] = before;
-        return win::ERROR_GEN_FAILURE;
+        return e == ENOSPC || e == EDQUOT ? win::ERROR_DISK_FULL : win::ERROR_GEN_FAILURE;
     }
     return win::ERROR_SUCCESS;
 }
