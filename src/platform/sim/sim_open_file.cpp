@@ -18,10 +18,10 @@ using platform::SetLastError;
 namespace file_detail {
 
 bool WantsRead(uint32_t access) {
-    return (access & (win::GENERIC_READ | FILE_READ_DATA | GENERIC_ALL)) != 0;
+    return (access & (win::GENERIC_READ | FILE_READ_DATA | win::GENERIC_ALL)) != 0;
 }
 bool WantsWrite(uint32_t access) {
-    return (access & (win::GENERIC_WRITE | FILE_WRITE_DATA | FILE_APPEND_DATA | GENERIC_ALL)) != 0;
+    return (access & (win::GENERIC_WRITE | FILE_WRITE_DATA | FILE_APPEND_DATA | win::GENERIC_ALL)) != 0;
 }
 
 uint32_t ErrorFromErrno(int e) {

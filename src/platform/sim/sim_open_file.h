@@ -23,7 +23,6 @@ inline constexpr uint32_t FILE_READ_DATA = 0x0001;
 inline constexpr uint32_t FILE_WRITE_DATA = 0x0002;
 inline constexpr uint32_t FILE_APPEND_DATA = 0x0004;
 inline constexpr uint32_t DELETE_ACCESS = 0x00010000;
-inline constexpr uint32_t GENERIC_ALL = 0x10000000;
 inline constexpr uint32_t ERROR_DIRECTORY = 267;
 
 bool WantsRead(uint32_t access);

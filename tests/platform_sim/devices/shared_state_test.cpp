@@ -239,20 +239,22 @@ TEST(SharedState, AFailedSaveFailsTheRequestAndKeepsTheOldState) {
     EXPECT_EQ(SavedState(dir.Path()).trim.commands, 2u);
 }
 
+// The error that building the test PC on `dir` ends with; empty when it comes up.
+std::string OpenError(const fs::path& dir) {
+    auto loaded = sim::LoadMachineProfile(Profile().dump(), "test", "test.json");
+    sim::SimOptions options;
+    options.stateDir = dir;
+    options.virtualClock = true;
+    std::string error;
+    auto m = sim::SimMachine::Create(*loaded.profile, options, &error);
+    return m ? std::string() : error;
+}
+
 TEST(SharedState, UnreadableDamagedAndOutOfRangeStateFilesAreToldApart) {
-    auto openError = [](const fs::path& dir) {
-        auto loaded = sim::LoadMachineProfile(Profile().dump(), "test", "test.json");
-        sim::SimOptions options;
-        options.stateDir = dir;
-        options.virtualClock = true;
-        std::string error;
-        auto m = sim::SimMachine::Create(*loaded.profile, options, &error);
-        return m ? std::string() : error;
-    };
     {
         TempDir dir;
         fs::create_directories(Disk0(dir.Path()));  // a directory where the file should be
-        const std::string e = openError(dir.Path());
+        const std::string e = OpenError(dir.Path());
         EXPECT_NE(e.find("it is a directory"), std::string::npos) << e;
         EXPECT_EQ(e.find("delete it"), std::string::npos) << "a good file is not to be deleted: " << e;
     }
@@ -260,7 +262,7 @@ TEST(SharedState, UnreadableDamagedAndOutOfRangeStateFilesAreToldApart) {
         TempDir dir;
         { TestMachine m(Profile(), dir.Path()); }
         fs::permissions(Disk0(dir.Path()), fs::perms::none);
-        const std::string e = openError(dir.Path());
+        const std::string e = OpenError(dir.Path());
         EXPECT_NE(e.find("Permission denied"), std::string::npos) << e;
         EXPECT_EQ(e.find("delete it"), std::string::npos) << e;
     }
@@ -292,7 +294,7 @@ TEST(SharedState, UnreadableDamagedAndOutOfRangeStateFilesAreToldApart) {
             text.resize(text.size() / 2);
         }
         std::ofstream(Disk0(dir.Path()), std::ios::trunc) << text;
-        const std::string e = openError(dir.Path());
+        const std::string e = OpenError(dir.Path());
         EXPECT_NE(e.find("damaged"), std::string::npos) << c.what << ": " << e;
         EXPECT_NE(e.find(c.path), std::string::npos) << c.what << ": " << e;
         EXPECT_NE(e.find("delete it"), std::string::npos) << c.what << ": " << e;
@@ -300,31 +302,22 @@ TEST(SharedState, UnreadableDamagedAndOutOfRangeStateFilesAreToldApart) {
 }
 
 TEST(SharedState, ARegistryStoreThatIsEmptyOrNotOursIsAnError) {
-    auto openError = [](const fs::path& dir) {
-        auto loaded = sim::LoadMachineProfile(Profile().dump(), "test", "test.json");
-        sim::SimOptions options;
-        options.stateDir = dir;
-        options.virtualClock = true;
-        std::string error;
-        auto m = sim::SimMachine::Create(*loaded.profile, options, &error);
-        return m ? std::string() : error;
-    };
     TempDir dir;
     {
         TestMachine m(Profile(), dir.Path());
         ASSERT_EQ(SetDword(u"kept", 55), 0u);
     }
-    EXPECT_EQ(openError(dir.Path()), "") << "our own store opens";
+    EXPECT_EQ(OpenError(dir.Path()), "") << "our own store opens";
     const fs::path db = dir.Path() / "registry.db";
     fs::remove(dir.Path() / "registry.db-wal");
     fs::remove(dir.Path() / "registry.db-shm");
     std::ofstream(db, std::ios::trunc).close();
-    std::string e = openError(dir.Path());
+    std::string e = OpenError(dir.Path());
     EXPECT_NE(e.find("registry.db"), std::string::npos) << e;
     EXPECT_NE(e.find("empty"), std::string::npos) << e;
     EXPECT_EQ(fs::file_size(db), 0u) << "not reseeded";
     std::ofstream(db, std::ios::trunc) << std::string(4096, 'x');
-    e = openError(dir.Path());
+    e = OpenError(dir.Path());
     EXPECT_NE(e.find("registry.db"), std::string::npos) << e;
     EXPECT_NE(e.find("damaged"), std::string::npos) << e;
 }
