@@ -2,12 +2,14 @@
 // Diagnostics page's Apply buttons set them.
 #include <cstdio>
 
+#include "app/file_output.h"
 #include "cli/cli_app.h"
 #include "cli/cli_dialogs.h"
 #include "cli/exit_codes.h"
 #include "device/ata_command.h"
 #include "health/alert_settings.h"
 #include "health/diagnostics_page.h"
+#include "platform/last_error.h"
 #include "platform/text.h"
 
 namespace tarvex::cli {
@@ -52,7 +54,8 @@ int RunAlertsCommand(CommandContext& context) {
     }
     ATACommand& ata = GlobalAtaCommand();
     if ((temperature && !ata.WriteTemperatureAlert(*temperature)) || (life && !ata.WriteLifeAlert(*life))) {
-        std::fprintf(stderr, "tarvexctl: alerts: the registry value could not be written\n");
+        std::fprintf(stderr, "tarvexctl: alerts: the registry value could not be written: %s\n",
+                     Utf8(Win32ErrorText(platform::GetLastError())).c_str());
         return kExitCommandFailed;
     }
     const int shownTemperature = ShownTemperatureAlert();

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "device/ata_command.h"
+#include "platform/last_error.h"
 #include "platform/platform.h"
 #include "platform/win32_values.h"
 
@@ -23,8 +24,13 @@ bool WriteDword(const char16_t* name, uint32_t value) {
         return false;
     }
     platform::UniqueRegKey owned(reg, key);
-    return reg.RegSetValueEx(key, name, win::REG_DWORD, reinterpret_cast<const uint8_t*>(&value), 4) ==
-           win::ERROR_SUCCESS;
+    const uint32_t result = reg.RegSetValueEx(key, name, win::REG_DWORD, reinterpret_cast<const uint8_t*>(&value), 4);
+    if (result != win::ERROR_SUCCESS) {
+        // The caller may tell the user why (a full disk, access denied).
+        platform::SetLastError(result);
+        return false;
+    }
+    return true;
 }
 
 // The stored DWORD, or nothing when the key or the value is missing.
