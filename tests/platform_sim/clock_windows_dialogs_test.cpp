@@ -71,6 +71,17 @@ TEST(SimWindows, FindByTitleAndPostInOrder) {
     EXPECT_EQ(seen[0].message, win::WM_CLOSE);
     EXPECT_EQ(windows.PostedMessages().size(), 51u);
 
+    // A window posted to for hours keeps only the recent posts in the log, the newest last.
+    auto sink = windows.RegisterWindow(u"Sink", [](const platform::WindowMessage&) {});
+    for (uintptr_t i = 0; i < 10000; ++i) {
+        ASSERT_TRUE(windows.PostMessage(sink, win::WM_USER + 100, i, 0));
+    }
+    const auto log = windows.PostedMessages();
+    EXPECT_LE(log.size(), 4096u);
+    EXPECT_GE(log.size(), 2048u);
+    EXPECT_EQ(log.back().wParam, 9999u);
+    EXPECT_EQ(log[log.size() - 2].wParam, 9998u) << "in order";
+
     windows.UnregisterWindow(main);
     EXPECT_FALSE(windows.PostMessage(main, win::WM_QUIT, 0, 0));
     EXPECT_EQ(platform::GetLastError(), win::ERROR_INVALID_WINDOW_HANDLE);

@@ -253,6 +253,10 @@ bool SimWindows::PostMessage(Hwnd hwnd, uint32_t message, uintptr_t wParam, intp
             platform::SetLastError(elsewhere ? win::ERROR_ACCESS_DENIED : win::ERROR_INVALID_WINDOW_HANDLE);
             return false;
         }
+        // Keep the recent posts only, so a window that runs for hours does not grow.
+        if (log_.size() >= 4096) {
+            log_.erase(log_.begin(), log_.begin() + 2048);
+        }
         log_.push_back(msg);
         if (!it->second.sink) {
             it->second.queue.push_back(msg);

@@ -41,7 +41,7 @@ public:
 
     // The queued messages of a window without a sink, oldest first; the queue is emptied.
     std::vector<platform::WindowMessage> TakeMessages(platform::Hwnd hwnd);
-    // Every message posted so far, to any window.
+    // The messages posted so far, to any window (the most recent 2048 to 4096 of them).
     std::vector<platform::WindowMessage> PostedMessages();
 
 private:
