@@ -42,12 +42,6 @@ std::string Hex(const uint8_t* p, size_t n) {
     return s;
 }
 
-// The threshold slot paired by position holds another attribute's threshold.
-bool PairedWithOther(const PhysicalDriveInfo& record, uint32_t i) {
-    const uint8_t thresholdId = record.thresholdEntries[i].id;
-    return thresholdId != 0 && thresholdId != record.attributes[i].id;
-}
-
 Json OptionalJson(const std::optional<uint64_t>& v) {
     return v ? Json(*v) : Json(nullptr);
 }
@@ -75,7 +69,7 @@ void PrintText(std::FILE* out, const PhysicalDriveInfo& record, const SmartReads
     std::vector<std::string> footnotes;
     for (uint32_t i = 0; i < record.attributeCount; ++i) {
         const SmartAttributeEntry& e = record.attributes[i];
-        const bool other = PairedWithOther(record, i);
+        const bool other = ThresholdOfOtherAttribute(record, i);
         std::fprintf(out, "%3u %02X  %-40s  %-9s  %-7s  %04X  %3u  %3u  %3u%s  %llu\n", e.id, e.id,
                      Utf8(LookupSmartAttributeName(record, e.id)).c_str(), IsPrefailure(e) ? "pre-fail" : "advisory",
                      IsOnline(e) ? "online" : "offline", e.flags[0] | (e.flags[1] << 8), e.current, e.worst,

@@ -92,6 +92,14 @@ SmartDataDetails DecodeSmartDataDetails(std::span<const uint8_t> smartData) {
     return d;
 }
 
+bool ThresholdOfOtherAttribute(const PhysicalDriveInfo& record, uint32_t i) {
+    if (i >= record.attributeCount || i >= static_cast<uint32_t>(kSmartSlotCount)) {
+        return false;
+    }
+    const uint8_t thresholdId = record.thresholdEntries[i].id;
+    return thresholdId != 0 && thresholdId != record.attributes[i].id;
+}
+
 std::optional<uint64_t> PowerOnHours(const PhysicalDriveInfo& record) {
     for (uint32_t i = 0; i < record.attributeCount && i < static_cast<uint32_t>(kSmartSlotCount); ++i) {
         const SmartAttributeEntry& e = record.attributes[i];

@@ -58,6 +58,11 @@ inline bool IsOnline(const SmartAttributeEntry& e) {
     return (e.flags[0] & 0x02) != 0;
 }
 
+// The threshold paired with attribute `i` of the record (by slot position) belongs to another
+// attribute: its slot holds a non-zero id that is not the attribute's. The pages of such a
+// drive list their attributes in different orders.
+bool ThresholdOfOtherAttribute(const PhysicalDriveInfo& record, uint32_t i);
+
 // Attribute 9's raw value (48 bits) taken as hours; nothing when the drive lists no
 // attribute 9.
 std::optional<uint64_t> PowerOnHours(const PhysicalDriveInfo& record);

@@ -50,13 +50,8 @@ TEST(SmartDetails, DataPageFiguresAroundTheAttributeTable) {
     EXPECT_EQ(DecodeSmartDataDetails(std::span<const uint8_t>(page.data(), 364)).offline.seconds, 0);
     EXPECT_EQ(DecodeSmartDataDetails(std::span<const uint8_t>(page.data(), 364)).selfTest.status, 15);
 
-    EXPECT_EQ(OfflineStatusText(0x00), "never started");
-    EXPECT_EQ(OfflineStatusText(0x06), "aborted by the drive with a fatal error");
-    EXPECT_EQ(OfflineStatusText(0x41), "vendor specific (41h)");
-    EXPECT_EQ(OfflineStatusText(0x07), "reserved (07h)");
-    EXPECT_EQ(SelfTestStatusText(2), "interrupted by a reset");
-    EXPECT_EQ(SelfTestStatusText(7), "failed: read element");
-    EXPECT_EQ(SelfTestStatusText(9), "reserved (9)");
+    EXPECT_EQ(OfflineStatusText(0x41), "vendor specific (41h)") << "bit 7 is not part of the status";
+    EXPECT_EQ(OfflineStatusText(0x87), "reserved (07h), automatic collection enabled");
 }
 
 PhysicalDriveInfo RecordWith(std::initializer_list<std::array<uint8_t, 12>> slots) {
@@ -142,9 +137,31 @@ TEST(SmartDetails, SelfTestLogIsReadNewestFirstRoundTheRing) {
     EXPECT_TRUE(DecodeSelfTestLog(LogPage({{0, 0x01, 0x00, 1, 0}}, 22)).empty()) << "an index past the ring";
     EXPECT_EQ(DecodeSelfTestLog(LogPage({{20, 0x01, 0x00, 1, 0}}, 21)).size(), 1u) << "the last slot is 21";
     EXPECT_TRUE(DecodeSelfTestLog(std::span<const uint8_t>()).empty());
-    EXPECT_EQ(SelfTestTypeText(0x84), "selective captive");
-    EXPECT_EQ(SelfTestTypeText(0x42), "vendor specific (42h)");
-    EXPECT_EQ(SelfTestTypeText(0x10), "reserved (10h)");
+}
+
+TEST(SmartDetails, AThresholdOfAnotherAttributeIsTold) {
+    // The threshold page lists 9 before 5: pairing by position gives 5 the threshold of 9.
+    PhysicalDriveInfo r = RecordWith({
+        {5, 0x33, 0x00, 100, 100, 0, 0, 0, 0, 0, 0, 0},
+        {9, 0x32, 0x00, 99, 99, 1, 0, 0, 0, 0, 0, 0},
+        {194, 0x22, 0x00, 70, 60, 30, 0, 0, 0, 0, 0, 0},
+    });
+    const uint8_t thresholds[][2] = {{9, 0}, {5, 10}, {194, 0}};
+    for (int s = 0; s < 3; ++s) {
+        r.smartThresholds[2 + 12 * s] = thresholds[s][0];
+        r.smartThresholds[2 + 12 * s + 1] = thresholds[s][1];
+    }
+    ASSERT_TRUE(ParseSmartThresholds(r));
+    EXPECT_EQ(r.thresholdEntries[0].id, 9);
+    EXPECT_TRUE(ThresholdOfOtherAttribute(r, 0));
+    EXPECT_TRUE(ThresholdOfOtherAttribute(r, 1));
+    EXPECT_FALSE(ThresholdOfOtherAttribute(r, 2));
+    EXPECT_FALSE(ThresholdOfOtherAttribute(r, 3)) << "past the attributes";
+    EXPECT_FALSE(ThresholdOfOtherAttribute(r, 1000));
+
+    std::memset(r.smartThresholds, 0, sizeof r.smartThresholds);
+    ParseSmartThresholds(r);
+    EXPECT_FALSE(ThresholdOfOtherAttribute(r, 0)) << "an empty threshold page pairs nothing wrongly";
 }
 
 // What skdump --load prints for each real drive's data page.
