@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "device/realworld_pages.h"
 #include "platform/sim/embedded_profiles.h"
 #include "support/test_machine.h"
 
@@ -339,6 +340,66 @@ TEST_F(IdentifySmartTest, SmartTextShowsStatusTypesSelfTestsAndAnExceededThresho
         EXPECT_TRUE(Has(text.out, line)) << line << " in\n" << text.out;
     }
     EXPECT_FALSE(Has(text.out, "* attribute")) << "no threshold slot of another attribute";
+}
+
+TEST_F(IdentifySmartTest, RealIdentifyPagesShowAsHdparmShowsThem) {
+    TARVEX_REQUIRE_REALWORLD_DRIVES(folder);
+    // Each real page goes to an emulated drive word by word (the integrity word is sealed
+    // again, to the same value for a page whose checksum is right).
+    std::vector<std::vector<uint8_t>> pages;
+    json profile = tarvex::test::BaseProfile();
+    profile["disks"] = json::array();
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const auto parts = tarvex::test::ReadRealworldDump(entry.path());
+        if (parts.count("IDFY") == 0 || parts.at("IDFY").size() != 512) {
+            continue;
+        }
+        const std::vector<uint8_t>& page = parts.at("IDFY");
+        json words = json::object();
+        for (int w = 0; w < 255; ++w) {
+            words[std::to_string(w)] = page[2 * w] | (page[2 * w + 1] << 8);
+        }
+        const int number = static_cast<int>(pages.size());
+        profile["disks"].push_back(Disk(number, "REPLACED BY THE PAGE", 512ull * 1000000, words));
+        pages.push_back(page);
+    }
+    ASSERT_EQ(pages.size(), 6u);
+    const std::string machine = WriteProfile(profile);
+    for (size_t disk = 0; disk < pages.size(); ++disk) {
+        SCOPED_TRACE("disk " + std::to_string(disk));
+        const json id = Json("identify --raw --disk " + std::to_string(disk), machine);
+        EXPECT_EQ(HexBytes(id["rawIdentify"]), pages[disk]) << "the page as the drive sent it";
+        EXPECT_EQ(id["checksum"]["valid"], true);
+
+        if (!std::filesystem::exists("/usr/sbin/hdparm")) {
+            continue;
+        }
+        // hdparm reads the same from our --raw output as from the page itself.
+        std::ofstream(dir_.Path() / "page.txt") << [&] {
+            std::string text;
+            for (int w = 0; w < 256; ++w) {
+                char word[8];
+                std::snprintf(word, sizeof word, w % 8 == 7 ? "%04x\n" : "%04x ",
+                              pages[disk][2 * w] | (pages[disk][2 * w + 1] << 8));
+                text += word;
+            }
+            return text;
+        }();
+        const CtlRun direct = Shell("/usr/sbin/hdparm --Istdin < " + (dir_.Path() / "page.txt").string(), dir_);
+        const CtlRun ours = Shell(Ctl("identify --raw --disk " + std::to_string(disk), machine) +
+                                      " | /usr/sbin/hdparm --Istdin",
+                                  dir_);
+        ASSERT_EQ(ours.exitCode, 0) << ours.err;
+        EXPECT_EQ(ours.out, direct.out);
+        const std::string model = id["identity"]["model"];
+        EXPECT_TRUE(Has(direct.out, "Model Number:       " + model)) << direct.out;
+        const std::string sectorsLine = id["capacity"]["lba48"].get<bool>() ? "LBA48  user addressable sectors:"
+                                                                             : "LBA    user addressable sectors:";
+        EXPECT_TRUE(std::regex_search(direct.out, std::regex(sectorsLine + " +" +
+                                                             std::to_string(id["capacity"]["sectors"].get<uint64_t>()) +
+                                                             "\n")))
+            << direct.out;
+    }
 }
 
 }  // namespace
