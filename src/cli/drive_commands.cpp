@@ -10,6 +10,7 @@
 #include "cli/cli_app.h"
 #include "cli/drive_selection.h"
 #include "cli/exit_codes.h"
+#include "cli/sata_output.h"
 #include "device/ata_command.h"
 #include "device/identify_decoding.h"
 #include "health/nvme_health_log.h"
@@ -179,62 +180,16 @@ int RunIdentifyCommand(CommandContext& context) {
         }
         return kExitSuccess;
     }
-    const std::string wwn = Utf8(WwnText(record.identify));
-    const std::string revision = Utf8(SataRevisionText(record.identify));
-    const std::string speed = Utf8(LinkSpeedText(record));
-    const uint64_t maxLba = MaxLba(record.identify);
-    const SecurityStatus sec = DecodeSecurityStatus(record.identify);
-    const std::string security = !sec.supported ? "not supported"
-                                 : sec.frozen   ? "frozen"
-                                 : sec.locked   ? "locked"
-                                 : sec.enabled  ? "enabled"
-                                                : "disabled";
-    if (context.options.json) {
-        Json doc = context.NewDocument("identify");
-        doc["drive"] = {{"path", Utf8(platform::FixedText(record.devicePath))}, {"interface", "SATA"}};
-        if (args->disk) {
-            doc["drive"]["number"] = *args->disk;
-        }
-        doc["identity"] = {{"model", model},       {"serial", serial},   {"firmware", firmware},
-                           {"wwn", wwn},           {"sataRevision", revision}, {"linkSpeed", speed},
-                           {"maxLba", maxLba}};
-        doc["security"] = {{"supported", sec.supported}, {"enabled", sec.enabled},   {"locked", sec.locked},
-                           {"frozen", sec.frozen},       {"countExpired", sec.countExpired},
-                           {"enhancedEraseSupported", sec.enhancedEraseSupported}, {"state", security}};
-        if (args->raw) {
-            Json words = Json::array();
-            for (int w = 0; w < 256; ++w) {
-                words.push_back(IdentifyWord(record.identify, w));
-            }
-            doc["rawWords"] = words;
-        }
-        context.PrintJson(doc);
-        return kExitSuccess;
-    }
-    std::fprintf(out, "Model                %s\nSerial number        %s\nFirmware revision    %s\n", model.c_str(),
-                 serial.c_str(), firmware.c_str());
-    std::fprintf(out, "WWN                  %s\nSATA revision        %s\nLink speed           %s\n", wwn.c_str(),
-                 revision.c_str(), speed.c_str());
-    std::fprintf(out, "Maximum LBA          %llu (%llu GB)\n", static_cast<unsigned long long>(maxLba),
-                 static_cast<unsigned long long>(maxLba * 512 / 1000000000));
-    std::fprintf(out, "Security             %s%s\n", security.c_str(),
-                 sec.supported && sec.enhancedEraseSupported ? ", enhanced erase supported" : "");
-    if (args->raw) {
-        std::fprintf(out, "\nIDENTIFY words (model, serial and firmware in reading order):\n");
-        for (int w = 0; w < 256; w += 8) {
-            std::fprintf(out, "%3d ", w);
-            for (int k = 0; k < 8; ++k) {
-                std::fprintf(out, " %04X", IdentifyWord(record.identify, w + k));
-            }
-            std::fprintf(out, "\n");
-        }
-    }
-    return kExitSuccess;
+    return ShowSataIdentify(context, record, args->disk, args->raw);
 }
 
 int RunSmartCommand(CommandContext& context) {
-    auto args = ParseDriveArgs(context.args, false);
+    auto args = ParseDriveArgs(context.args, true);
     if (!args) {
+        return kExitUsage;
+    }
+    if (args->nvme && args->raw) {
+        std::fprintf(stderr, "tarvexctl: smart: --raw shows the SMART pages of a SATA drive; leave it out with --nvme\n");
         return kExitUsage;
     }
     PhysicalDriveInfo record = EmptyDriveRecord();
@@ -290,39 +245,7 @@ int RunSmartCommand(CommandContext& context) {
         return Failed(context, "smart", "SMART READ DATA failed or the drive lists no attribute");
     }
     (void)ata.GetSmartThresholdPd(path, 0, record);
-    const SmartNameTable& table = SelectSmartNameTable(record);
-    if (context.options.json) {
-        Json doc = context.NewDocument("smart");
-        doc["drive"] = {{"path", Utf8(path)}, {"interface", "SATA"},
-                        {"model", Utf8(platform::FixedText(record.modelNumber))}};
-        doc["nameTable"] = table.tableName;
-        doc["temperature"] = record.temperature;
-        Json rows = Json::array();
-        for (uint32_t i = 0; i < record.attributeCount; ++i) {
-            const SmartAttributeEntry& e = record.attributes[i];
-            rows.push_back({{"id", e.id},
-                            {"name", Utf8(LookupSmartAttributeName(record, e.id))},
-                            {"flags", e.flags[0] | (e.flags[1] << 8)},
-                            {"current", e.current},
-                            {"worst", e.worst},
-                            {"threshold", record.thresholdEntries[i].threshold},
-                            {"raw", RawValue48(e)},
-                            {"rawHex", Hex(e.raw, 6)}});
-        }
-        doc["attributes"] = rows;
-        context.PrintJson(doc);
-        return kExitSuccess;
-    }
-    std::fprintf(out, "Model %s, names from %s\n\n", Utf8(platform::FixedText(record.modelNumber)).c_str(),
-                 table.tableName);
-    std::fprintf(out, " ID     Name                                      Flags  Cur  Wst  Thr  Raw\n");
-    for (uint32_t i = 0; i < record.attributeCount; ++i) {
-        const SmartAttributeEntry& e = record.attributes[i];
-        std::fprintf(out, "%3u %02X  %-40s  %04X  %3u  %3u  %3u  %llu\n", e.id, e.id,
-                     Utf8(LookupSmartAttributeName(record, e.id)).c_str(), e.flags[0] | (e.flags[1] << 8), e.current,
-                     e.worst, record.thresholdEntries[i].threshold, static_cast<unsigned long long>(RawValue48(e)));
-    }
-    return kExitSuccess;
+    return ShowSataSmart(context, record, path, args->raw);
 }
 
 }  // namespace tarvex::cli

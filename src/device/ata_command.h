@@ -69,6 +69,11 @@ public:
     // SMART READ THRESHOLDS into record.smartThresholds, then the threshold pairing; 1 when
     // any threshold slot is in use.
     [[nodiscard]] int GetSmartThresholdPd(std::u16string_view path, uint8_t device, PhysicalDriveInfo& record);
+    // SMART RETURN STATUS by path: 1 when the drive answered with one of the two signatures
+    // in LBA mid / high (4Fh/C2h good, F4h/2Ch a threshold exceeded), `exceeded` then says
+    // which. 0 when no pass-through answers, the drive reports ERR or the registers hold
+    // anything else: the status is then not known.
+    [[nodiscard]] int SmartReturnStatusPd(std::u16string_view path, uint8_t device, bool* exceeded);
     // The self-test execution status byte (byte 363 of SMART READ DATA) of a drive, in the low
     // byte; 0 when the page cannot be read, which `readOk` (optional) tells apart.
     [[nodiscard]] int GetSelfTestStatus(int driveNumber, bool* readOk = nullptr);

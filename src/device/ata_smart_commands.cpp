@@ -22,6 +22,7 @@ using platform::kSmartLbaMid;
 using platform::kSmartReadData;
 using platform::kSmartReadLog;
 using platform::kSmartReadThresholds;
+using platform::kSmartReturnStatus;
 using platform::kSmartWriteLog;
 
 constexpr uint8_t kReadLogDevice = 0x40;
@@ -176,6 +177,41 @@ int ATACommand::GetSmartThresholdPd(std::u16string_view path, uint8_t device, Ph
         return 0;
     }
     return ParseSmartThresholds(record) ? 1 : 0;
+}
+
+int ATACommand::SmartReturnStatusPd(std::u16string_view path, uint8_t device, bool* exceeded) {
+    Trace("Enter SmartReturnStatusPd(%s, 0x%X)", path, device);
+    if (exceeded != nullptr) {
+        *exceeded = false;
+    }
+    if (IsUsbPath(path)) {
+        return 0;
+    }
+    // The answer is in the returned registers, which only the pass-through forms give back;
+    // the receive-data interface has no way to report them.
+    AtaTaskFile registers{};
+    if (!SendAtaCommandPhysicalDrive(path, SmartTaskFile(kSmartReturnStatus, 0, 0, device), nullptr, 0, 0,
+                                     &registers)) {
+        Trace("ATACommand::SmartReturnStatusPd--no pass-through answered");
+        return 0;
+    }
+    if ((registers.command & platform::kAtaStatusErr) != 0) {
+        Trace("ATACommand::SmartReturnStatusPd--refused (status 0x%X, error 0x%X)", registers.command,
+              registers.features);
+        return 0;
+    }
+    const bool good = registers.lbaMid == kSmartLbaMid && registers.lbaHigh == kSmartLbaHigh;
+    const bool bad =
+        registers.lbaMid == platform::kSmartExceededLbaMid && registers.lbaHigh == platform::kSmartExceededLbaHigh;
+    if (!good && !bad) {
+        Trace("ATACommand::SmartReturnStatusPd--unknown answer (LBA mid 0x%X, high 0x%X)", registers.lbaMid,
+              registers.lbaHigh);
+        return 0;
+    }
+    if (exceeded != nullptr) {
+        *exceeded = bad;
+    }
+    return 1;
 }
 
 int ATACommand::GetSelfTestStatus(int driveNumber, bool* readOk) {

@@ -132,3 +132,52 @@ TEST(EmulatedDriveFaults, ShortRepliesAreFailuresNotZeroPaddedPages) {
 
 }  // namespace
 }  // namespace tarvex
+
+namespace tarvex {
+namespace {
+
+TEST(EmulatedSmartReturnStatus, ComesFromTheReturnedRegisters) {
+    nlohmann::json profile = nlohmann::json::parse(sim::FindEmbeddedProfile("demo")->text);
+    // Disk 1: an attribute down at its threshold. Disks 0 and 3: the command is refused or
+    // fails on the way.
+    bool lowered = false;
+    for (auto& a : profile["disks"][1]["sata"]["smart"]["attributes"]) {
+        if (!lowered && a.value("threshold", 0) > 0) {
+            a["current"] = a["threshold"];
+            a["worst"] = a["threshold"];
+            lowered = true;
+        }
+    }
+    ASSERT_TRUE(lowered);
+    profile["disks"][3]["faults"] =
+        nlohmann::json::parse(R"([{"on": "ata", "command": 176, "feature": 218, "effect": "abort"}])");
+    test::TestMachine machine(profile);
+    InitGlobalAtaCommand();
+    ATACommand ata;
+
+    bool exceeded = true;
+    EXPECT_EQ(ata.SmartReturnStatusPd(u"\\\\.\\PhysicalDrive0", 0, &exceeded), 1);
+    EXPECT_FALSE(exceeded) << "4Fh/C2h: no threshold exceeded";
+    EXPECT_EQ(ata.SmartReturnStatusPd(u"\\\\.\\PhysicalDrive1", 0, &exceeded), 1);
+    EXPECT_TRUE(exceeded) << "F4h/2Ch";
+    exceeded = true;
+    EXPECT_EQ(ata.SmartReturnStatusPd(u"\\\\.\\PhysicalDrive3", 0, &exceeded), 0) << "ERR: the status is not known";
+    EXPECT_FALSE(exceeded);
+    EXPECT_EQ(ata.SmartReturnStatusPd(u"\\\\.\\PhysicalDrive4", 0, &exceeded), 0) << "a USB disk gets no command";
+    EXPECT_EQ(ata.SmartReturnStatusPd(u"\\\\.\\PhysicalDrive9", 0, &exceeded), 0) << "no such drive";
+}
+
+TEST(EmulatedSmartReturnStatus, AFailedPassThroughIsNotAGoodDrive) {
+    nlohmann::json profile = nlohmann::json::parse(sim::FindEmbeddedProfile("demo")->text);
+    profile["disks"][0]["faults"] =
+        nlohmann::json::parse(R"([{"on": "ata", "command": 176, "feature": 218, "effect": "fail"}])");
+    test::TestMachine machine(profile);
+    InitGlobalAtaCommand();
+    ATACommand ata;
+    bool exceeded = true;
+    EXPECT_EQ(ata.SmartReturnStatusPd(u"\\\\.\\PhysicalDrive0", 0, &exceeded), 0);
+    EXPECT_FALSE(exceeded);
+}
+
+}  // namespace
+}  // namespace tarvex
