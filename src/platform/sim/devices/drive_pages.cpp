@@ -68,6 +68,7 @@ const json* Given(const json& node, std::initializer_list<const char*> keys) {
 }
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\" there"; }
+std::string MinutesThere(uint32_t n) { return std::to_string(n) + (n == 1 ? " minute there" : " minutes there"); }
 
 // A flag the page decides: taken from it when the profile leaves it out, compared otherwise.
 void Flag(const json& node, std::initializer_list<const char*> keys, const std::string& path, bool page,
@@ -101,7 +102,7 @@ void EraseMinutes(const json& node, const char* key, const std::string& path, ui
             Disagree(path, kIdentifyPage,
                      t.minutes == 0 ? "no erase time there"
                      : t.moreThan   ? "more than 508 minutes there"
-                                    : std::to_string(t.minutes) + " minutes there");
+                                    : MinutesThere(t.minutes));
         }
     }
     *out = t.minutes;
@@ -263,7 +264,7 @@ void ApplyIdentifyFeatures(const RawPage& p, const json& node, const std::string
 
 void SelfTestSeconds(const json& node, const char* key, const std::string& path, uint32_t minutes, uint32_t* out) {
     if (Given(node, {"sata", "selfTest", key}) != nullptr && (*out + 59) / 60 != minutes) {
-        Disagree(path, kSmartDataPage, std::to_string(minutes) + " minutes there");
+        Disagree(path, kSmartDataPage, MinutesThere(minutes));
     }
     // A page that gives no time still gets a test that takes a moment.
     *out = std::max<uint32_t>(minutes * 60, 1);

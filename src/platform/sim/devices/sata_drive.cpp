@@ -84,6 +84,13 @@ void SataDrive::PowerOn() {
     state_.locked = state_.securityEnabled;
     state_.frozen = profile_.sata.security.supported && profile_.sata.security.frozen && !state_.locked;
     state_.unlockAttemptsLeft = kUnlockAttempts;
+    if (const auto& page = profile_.sata.pages.identify; page && state_.powerOns == 1) {
+        // The first power-on finds a replayed drive as its page shows it: a drive read after
+        // the BIOS unlocked and froze it is unlocked and frozen.
+        const uint16_t w128 = GetWord(*page, 128);
+        state_.locked = state_.securityEnabled && (w128 & 0x0004) != 0;
+        state_.frozen = profile_.sata.security.supported && (w128 & 0x0008) != 0;
+    }
     // Nothing held in the drive's memory survives: a half-sent firmware image, a pending
     // erase prepare, the vendor mode, SCT and write-cache settings and a waiting data table.
     erasePrepared_ = false;
