@@ -236,8 +236,8 @@ TEST(PageReplay, ProfileFieldsThatDisagreeWithThePagesAreRefusedByName) {
                                {"sata", {{"trim", true}, {"linkSpeed", 6}, {"security", {{"eraseMinutes", 9}}},
                                          {"selfTest", {{"shortSeconds", 50}}}}}}));
     ASSERT_TRUE(agreeing.profile) << agreeing.error;
-    EXPECT_EQ(agreeing.profile->disks[0].sata.security.eraseMinutes, 10u) << "9 minutes round up to 10";
-    EXPECT_EQ(agreeing.profile->disks[0].sata.shortSelfTestSeconds, 60u);
+    EXPECT_EQ(agreeing.profile->disks[0].sata.security.eraseMinutes, 9u) << "9 minutes are 10 in 2-minute units";
+    EXPECT_EQ(agreeing.profile->disks[0].sata.shortSelfTestSeconds, 50u) << "50 s are 1 minute, rounded up";
 
     RawPage zeroCapacity = IdentifyPage();
     Put(zeroCapacity, 61, 0);

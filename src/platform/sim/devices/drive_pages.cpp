@@ -95,9 +95,10 @@ EraseTime DecodeEraseTime(uint16_t w) {
 
 void EraseMinutes(const json& node, const char* key, const std::string& path, uint16_t word, uint32_t* out) {
     const EraseTime t = DecodeEraseTime(word);
-    if (Given(node, {"sata", "security", key}) != nullptr) {
-        const uint32_t given = *out;
-        const bool agrees = t.moreThan ? given > 508 : (given + 1) / 2 * 2 == t.minutes;
+    const bool given = Given(node, {"sata", "security", key}) != nullptr;
+    if (given) {
+        const uint32_t minutes = *out;
+        const bool agrees = t.moreThan ? minutes > 508 : (minutes + 1) / 2 * 2 == t.minutes;
         if (!agrees) {
             Disagree(path, kIdentifyPage,
                      t.minutes == 0 ? "no erase time there"
@@ -105,7 +106,10 @@ void EraseMinutes(const json& node, const char* key, const std::string& path, ui
                                     : MinutesThere(t.minutes));
         }
     }
-    *out = t.minutes;
+    // A figure the profile gives and the page agrees with stays (it may be finer).
+    if (!given) {
+        *out = t.minutes;
+    }
 }
 
 const char* SataRevisionName(int bit) {
@@ -263,8 +267,11 @@ void ApplyIdentifyFeatures(const RawPage& p, const json& node, const std::string
 }
 
 void SelfTestSeconds(const json& node, const char* key, const std::string& path, uint32_t minutes, uint32_t* out) {
-    if (Given(node, {"sata", "selfTest", key}) != nullptr && (*out + 59) / 60 != minutes) {
-        Disagree(path, kSmartDataPage, MinutesThere(minutes));
+    if (Given(node, {"sata", "selfTest", key}) != nullptr) {
+        if ((*out + 59) / 60 != minutes) {
+            Disagree(path, kSmartDataPage, MinutesThere(minutes));
+        }
+        return;  // the profile's figure, finer than the page's minutes
     }
     // A page that gives no time still gets a test that takes a moment.
     *out = std::max<uint32_t>(minutes * 60, 1);
