@@ -9,6 +9,7 @@
 
 using namespace tarvex;
 
+// No profile folder is passed: a relative dump file of a disk's pages is refused unread.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     const sim::ProfileLoadResult first = sim::LoadMachineProfile(text, "fuzz", "fuzz.json");

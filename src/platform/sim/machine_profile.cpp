@@ -284,7 +284,7 @@ void ParseOsName(JsonObject& os, HardwareProfile* hardware) {
     }
 }
 
-MachineProfile Parse(const json& root, MachineProfile profile) {
+MachineProfile Parse(const json& root, MachineProfile profile, const std::filesystem::path& folder) {
     JsonObject o(root, "$");
     const int64_t version = o.Int("formatVersion", 0, 1000000);
     if (version != kProfileFormatVersion) {
@@ -360,7 +360,7 @@ MachineProfile Parse(const json& root, MachineProfile profile) {
         }
     }
     if (const json* disks = o.Raw("disks")) {
-        profile.disks = ParseDiskProfiles(*disks, "$.disks");
+        profile.disks = ParseDiskProfiles(*disks, "$.disks", folder);
     }
     if (const json* volumes = o.Raw("volumes")) {
         profile.volumes = ParseVolumeProfiles(*volumes, "$.volumes", profile.disks);
@@ -391,13 +391,13 @@ MachineProfile Parse(const json& root, MachineProfile profile) {
 }  // namespace
 
 ProfileLoadResult LoadMachineProfile(const std::string& text, const std::string& name,
-                                     const std::string& source) {
+                                     const std::string& source, const std::filesystem::path& folder) {
     ProfileLoadResult result;
     try {
         MachineProfile base;
         base.name = name;
         base.source = source;
-        result.profile = Parse(ParseJsonText(text), std::move(base));
+        result.profile = Parse(ParseJsonText(text), std::move(base), folder);
         result.profile->text = text;
     } catch (const JsonError& e) {
         result.error = source + ": " + e.what();

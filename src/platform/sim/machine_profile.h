@@ -4,6 +4,7 @@
 // describes the format. Loading is all or nothing: a malformed profile gives one error naming
 // the file, the JSON path and the problem.
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -80,9 +81,11 @@ struct ProfileLoadResult {
 };
 
 // Parses and validates a profile. `name` and `source` are copied into the profile and
-// `source` starts every error message.
+// `source` starts every error message. `folder` is the folder of the profile file, where the
+// relative paths in it (the dump files of disks' pages) lie; empty for a profile that is no
+// file (embedded), which then refuses relative paths.
 ProfileLoadResult LoadMachineProfile(const std::string& text, const std::string& name,
-                                     const std::string& source);
+                                     const std::string& source, const std::filesystem::path& folder = {});
 
 // The largest profile file read; anything bigger is refused before it is parsed.
 inline constexpr size_t kMaxProfileFileBytes = 16u << 20;

@@ -185,6 +185,7 @@ std::optional<MachineSelection> SelectMachine(const std::optional<std::string>& 
         if (!ec) {
             s.machine = absolute.string();
         }
+        s.profileFolder = fs::path(s.machine).parent_path();
     }
 
     if (state) {
@@ -227,7 +228,8 @@ void ExportMachineEnvironment(const MachineSelection& selection) {
 
 std::unique_ptr<SimMachine> OpenMachine(const MachineSelection& selection, SimOptions options,
                                         std::string* error) {
-    ProfileLoadResult loaded = LoadMachineProfile(selection.profileText, selection.name, selection.source);
+    ProfileLoadResult loaded = LoadMachineProfile(selection.profileText, selection.name, selection.source,
+                                                  selection.profileFolder);
     if (!loaded.profile) {
         *error = loaded.error;
         return nullptr;

@@ -111,6 +111,7 @@ struct MachineSelection {
     std::string profileText;
     std::string name;    // the profile's name (file stem or embedded name)
     std::string source;  // for messages: the file path, or "embedded:<name>"
+    std::filesystem::path profileFolder;  // the profile file's folder; empty when embedded
     std::filesystem::path stateDir;
     std::optional<double> speed;
 };

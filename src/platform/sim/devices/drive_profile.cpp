@@ -7,6 +7,7 @@
 #include <set>
 
 #include "platform/devices.h"
+#include "platform/sim/devices/drive_pages.h"
 #include "platform/sim/json_reader.h"
 #include "platform/text.h"
 
@@ -234,7 +235,7 @@ uint64_t ParseWwn(JsonObject& o, const std::string& key) {
     return std::stoull(*v, nullptr, 16);
 }
 
-void ParseSata(JsonObject o, SataProfile* sata) {
+void ParseSata(JsonObject o, SataProfile* sata, const std::filesystem::path& folder) {
     sata->wwn = ParseWwn(o, "wwn");
     sata->sataRevision = ParseSataRevision(o, "sataRevision");
     if (auto speed = o.OptionalNumber("linkSpeed", 0, 100)) {
@@ -260,6 +261,9 @@ void ParseSata(JsonObject o, SataProfile* sata) {
     }
     if (auto vs = o.OptionalObject("vendorStatistics")) {
         sata->vendorStatistics = ParseVendorStatistics(std::move(*vs));
+    }
+    if (auto pages = o.OptionalObject("pages")) {
+        sata->pages = ParseSataPages(std::move(*pages), folder);
     }
     if (auto words = o.OptionalObject("identifyWords")) {
         for (const std::string& k : words->Keys()) {
@@ -394,7 +398,7 @@ FaultProfile ParseFault(const json& node, const std::string& path) {
     return f;
 }
 
-DiskProfile ParseDisk(const json& node, const std::string& path) {
+DiskProfile ParseDisk(const json& node, const std::string& path, const std::filesystem::path& folder) {
     JsonObject o(node, path);
     DiskProfile d;
     d.number = static_cast<uint32_t>(o.Int("number", 0, 99));
@@ -408,19 +412,21 @@ DiskProfile ParseDisk(const json& node, const std::string& path) {
     } else {
         throw JsonError(o.PathOf("kind"), "expected one of sata, nvme, usb, found \"" + kind + "\"");
     }
-    d.model = AsciiField(o, "model", 40, true);
-    d.serial = AsciiField(o, "serial", 20, true);
-    d.firmware = AsciiField(o, "firmware", 8, true);
+    // A SATA disk may take its identity and capacity from its IDENTIFY page.
+    const bool fromPage = d.kind == DiskKind::Sata;
+    d.model = AsciiField(o, "model", 40, !fromPage);
+    d.serial = AsciiField(o, "serial", 20, !fromPage);
+    d.firmware = AsciiField(o, "firmware", 8, !fromPage);
     auto bytes = o.OptionalUInt64("capacityBytes");
     auto sectors = o.OptionalUInt64("capacitySectors");
-    if (bytes.has_value() == sectors.has_value()) {
+    if ((bytes && sectors) || (!fromPage && !bytes && !sectors)) {
         throw JsonError(o.PathOf("capacityBytes"), "give exactly one of capacityBytes and capacitySectors");
     }
     if (bytes && *bytes % 512 != 0) {
         throw JsonError(o.PathOf("capacityBytes"), "expected a multiple of 512");
     }
-    d.capacitySectors = bytes ? *bytes / 512 : *sectors;
-    if (d.capacitySectors == 0 || d.capacitySectors > kMaxSectors) {
+    d.capacitySectors = bytes ? *bytes / 512 : sectors.value_or(0);
+    if ((bytes || sectors) && (d.capacitySectors == 0 || d.capacitySectors > kMaxSectors)) {
         throw JsonError(o.PathOf(bytes ? "capacityBytes" : "capacitySectors"), "the capacity must be from 1 to 2^48-1 sectors");
     }
     d.port = Narrow<uint8_t>(o, "port", 0, 255, static_cast<uint8_t>(d.number));
@@ -446,18 +452,31 @@ DiskProfile ParseDisk(const json& node, const std::string& path) {
         } else if (*style != "mbr") {
             throw JsonError(o.PathOf("partitionStyle"), "expected one of mbr, gpt, none, found \"" + *style + "\"");
         }
-        // The primary table (LBA 0..33), one usable sector and the backup (33 sectors).
-        if (d.partitionStyle == PartitionStyle::Gpt && d.capacitySectors < 68) {
-            throw JsonError(o.PathOf("partitionStyle"), "a GPT disk has at least 68 sectors");
-        }
     }
     if (auto sata = o.OptionalObject("sata")) {
         if (d.kind != DiskKind::Sata) {
             throw JsonError(o.PathOf("sata"), "only a disk of kind sata has this part");
         }
-        ParseSata(std::move(*sata), &d.sata);
+        ParseSata(std::move(*sata), &d.sata, folder);
     } else {
         d.sata.attributes = DefaultAttributes();
+    }
+    if (d.kind == DiskKind::Sata) {
+        ApplySataPages(node, path, &d);
+        if (!d.sata.pages.identify) {
+            for (const char* key : {"model", "serial", "firmware"}) {
+                if (!o.Has(key)) {
+                    throw JsonError(o.PathOf(key), "required field is missing");
+                }
+            }
+            if (!bytes && !sectors) {
+                throw JsonError(o.PathOf("capacityBytes"), "give exactly one of capacityBytes and capacitySectors");
+            }
+        }
+    }
+    // The primary table (LBA 0..33), one usable sector and the backup (33 sectors).
+    if (d.partitionStyle == PartitionStyle::Gpt && d.capacitySectors < 68) {
+        throw JsonError(o.PathOf("partitionStyle"), "a GPT disk has at least 68 sectors");
     }
     if (auto nvme = o.OptionalObject("nvme")) {
         if (d.kind != DiskKind::Nvme) {
@@ -501,14 +520,14 @@ std::string IdPart(std::string_view text, size_t width) {
 
 }  // namespace
 
-std::vector<DiskProfile> ParseDiskProfiles(const json& node, const std::string& path) {
+std::vector<DiskProfile> ParseDiskProfiles(const json& node, const std::string& path, const std::filesystem::path& folder) {
     const json& arr = RequireArray(&node, path);
     std::vector<DiskProfile> disks;
     std::set<uint32_t> numbers;
     std::set<std::u16string> paths;
     for (size_t i = 0; i < arr.size(); ++i) {
         const std::string p = ElementPath(path, i);
-        DiskProfile d = ParseDisk(arr[i], p);
+        DiskProfile d = ParseDisk(arr[i], p, folder);
         if (!numbers.insert(d.number).second) {
             throw JsonError(p + ".number", "disk number " + std::to_string(d.number) + " is used twice");
         }

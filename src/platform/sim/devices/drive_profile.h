@@ -3,12 +3,15 @@
 // docs/machine-profile.md): identity, geometry, where they hang in the storage stack, what
 // each kind of drive reports, and the faults a test wants them to show.
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json_fwd.hpp>
+
+#include "platform/sim/devices/page_dump.h"
 
 namespace tarvex::sim {
 
@@ -67,6 +70,15 @@ struct VendorStatisticsProfile {
     uint32_t readsPerMinute[4] = {};
 };
 
+// Pages a real drive sent, replayed as they are (the "pages" part of "sata"): inline pages
+// over the same parts of the dump file.
+struct SataPagesProfile {
+    std::optional<RawPage> identify;
+    std::optional<RawPage> smartData;
+    std::optional<RawPage> smartThresholds;
+    std::optional<bool> thresholdExceeded;  // the SMART RETURN STATUS answer, when given
+};
+
 struct SataProfile {
     uint64_t wwn = 0;           // IDENTIFY words 108..111; 0: derived from the serial
     int sataRevision = 6;       // highest bit of word 222 (5 SATA 3.0, 6 SATA 3.1, 7 SATA 3.2)
@@ -82,6 +94,7 @@ struct SataProfile {
     MicrocodeProfile microcode;
     std::optional<VendorStatisticsProfile> vendorStatistics;  // JMF608 drives
     std::map<int, uint16_t> identifyWords;  // raw overrides, applied before the checksum
+    SataPagesProfile pages;
 };
 
 struct NvmeProfile {
@@ -144,8 +157,11 @@ struct DiskProfile {
     std::vector<FaultProfile> faults;
 };
 
-// Parses the profile's "disks" array (at `path`, e.g. "$.disks"). Throws JsonError.
-std::vector<DiskProfile> ParseDiskProfiles(const nlohmann::json& node, const std::string& path);
+// Parses the profile's "disks" array (at `path`, e.g. "$.disks"). A relative dump file of a
+// disk's pages lies in `folder`, the profile file's folder; an empty one (an embedded profile)
+// refuses relative dump files. Throws JsonError.
+std::vector<DiskProfile> ParseDiskProfiles(const nlohmann::json& node, const std::string& path,
+                                           const std::filesystem::path& folder = {});
 
 // The device-interface path a disk gets when the profile gives none, in lower case.
 std::u16string DefaultInterfacePath(const DiskProfile& disk);

@@ -50,8 +50,25 @@ void SealChecksum(Page& page) {
     page[511] = static_cast<uint8_t>(0x100 - sum);
 }
 
+void ResealChecksum(Page& page, const Page& original) {
+    uint8_t was = 0;
+    uint8_t now = 0;
+    for (size_t i = 0; i < page.size(); ++i) {
+        was = static_cast<uint8_t>(was + original[i]);
+        now = static_cast<uint8_t>(now + page[i]);
+    }
+    page[511] = static_cast<uint8_t>(page[511] + was - now);
+}
+
 SataDrive::SataDrive(const DiskProfile& profile, DriveState state, SimClock& clock, std::filesystem::path stateFile)
-    : SimDisk(profile, std::move(state), clock, std::move(stateFile)) {}
+    : SimDisk(profile, std::move(state), clock, std::move(stateFile)) {
+    writeCache_ = WriteCacheAtPowerOn();
+}
+
+bool SataDrive::WriteCacheAtPowerOn() const {
+    const auto& page = profile_.sata.pages.identify;
+    return !page || (GetWord(*page, 85) & 0x0020) != 0;
+}
 
 void SataDrive::PowerOn() {
     // What ended before the power went away ended as it would have.
@@ -67,6 +84,13 @@ void SataDrive::PowerOn() {
     state_.locked = state_.securityEnabled;
     state_.frozen = profile_.sata.security.supported && profile_.sata.security.frozen && !state_.locked;
     state_.unlockAttemptsLeft = kUnlockAttempts;
+    if (const auto& page = profile_.sata.pages.identify; page && state_.powerOns == 1) {
+        // The first power-on finds a replayed drive as its page shows it: a drive read after
+        // the BIOS unlocked and froze it is unlocked and frozen.
+        const uint16_t w128 = GetWord(*page, 128);
+        state_.locked = state_.securityEnabled && (w128 & 0x0004) != 0;
+        state_.frozen = profile_.sata.security.supported && (w128 & 0x0008) != 0;
+    }
     // Nothing held in the drive's memory survives: a half-sent firmware image, a pending
     // erase prepare, the vendor mode, SCT and write-cache settings and a waiting data table.
     erasePrepared_ = false;
@@ -80,7 +104,7 @@ void SataDrive::PowerOn() {
     sctTablePending_ = false;
     sctReadTimer_ = 0;
     sctWriteTimer_ = 0;
-    writeCache_ = true;
+    writeCache_ = WriteCacheAtPowerOn();
     temperatureInterval_ = 1;
 }
 
@@ -212,9 +236,11 @@ void SataDrive::Smart(AtaExchange& x) {
         case platform::kSmartReadLog: SmartReadLog(x); break;
         case platform::kSmartWriteLog: SmartWriteLog(x); break;
         case platform::kSmartReturnStatus: {  // RETURN STATUS: F4h/2Ch when an attribute is at or below its threshold
-            bool exceeded = false;
+            // A replayed drive answers what the real one answered, when the profile knows it.
+            const std::optional<bool>& given = profile_.sata.pages.thresholdExceeded;
+            bool exceeded = given.value_or(false);
             for (const SmartAttributeProfile& a : profile_.sata.attributes) {
-                exceeded = exceeded || (a.threshold != 0 && a.current <= a.threshold);
+                exceeded = exceeded || (!given && a.threshold != 0 && a.current <= a.threshold);
             }
             x.regs.lbaMid = exceeded ? platform::kSmartExceededLbaMid : platform::kSmartLbaMid;
             x.regs.lbaHigh = exceeded ? platform::kSmartExceededLbaHigh : platform::kSmartLbaHigh;

@@ -29,7 +29,14 @@ public:
     // the media away from the host.
     bool MediaReady() override;
 
-    // The pages as the drive would return them now (tests and tools).
+    // The pages as the drive would return them now (tests and tools). A drive whose profile
+    // replays pages returns those bytes, except the few that follow the drive's state: IDENTIFY
+    // words 23..26 once a firmware update changed the revision, word 85 bits 1 and 5 (security
+    // enabled, write cache) and word 128 bits 1..4 and 8 (security state); SMART data byte 363
+    // once a self-test was started here, and attribute 9 (power-on hours), which grows by the
+    // hours the drive has been on here. After such a change the checksum byte keeps its
+    // distance from a correct sum: a valid checksum stays valid, a wrong one stays wrong. The
+    // threshold page never changes.
     Page IdentifyPage();
     Page SmartDataPage();
     Page SmartThresholdPage();
@@ -87,6 +94,12 @@ private:
 
     [[nodiscard]] int Temperature() const;
 
+    // Replayed pages (the profile's pages with their live bytes).
+    Page ReplayedIdentifyPage();
+    Page ReplayedSmartDataPage();
+    // Write cache at power-on: on, or as a replayed IDENTIFY page reports it.
+    [[nodiscard]] bool WriteCacheAtPowerOn() const;
+
     // Security: whether ERASE PREPARE came just before (locked, frozen and the attempts left
     // are in the state).
     bool erasePrepared_ = false;
@@ -113,5 +126,8 @@ void PutWord(Page& page, int word, uint16_t value);
 uint16_t GetWord(const Page& page, int word);
 // Byte 511 := the value that makes the 512 bytes sum to 0 mod 256.
 void SealChecksum(Page& page);
+// Byte 511 := the value that gives `page` the sum `original` has (mod 256), so a checksum that
+// was right stays right and one that was wrong stays wrong by as much.
+void ResealChecksum(Page& page, const Page& original);
 
 }  // namespace tarvex::sim

@@ -41,8 +41,39 @@ uint16_t SataDrive::SecurityWord() {
     return w;
 }
 
+Page SataDrive::ReplayedIdentifyPage() {
+    const Page& original = *profile_.sata.pages.identify;
+    Page p = original;
+    if (state_.firmware != profile_.firmware) {
+        PutAtaString(p, 23, 4, state_.firmware);  // a firmware update changed the revision
+    }
+    // Word 85 (enabled features) where the page reports it: security enabled, write cache.
+    const uint16_t w85 = GetWord(p, 85);
+    if (w85 != 0x0000 && w85 != 0xFFFF) {
+        const bool security = profile_.sata.security.supported;
+        uint16_t live = static_cast<uint16_t>(w85 & ~(0x0020 | (security ? 0x0002 : 0)));
+        live |= (security && state_.securityEnabled ? 0x0002 : 0) | (writeCache_ ? 0x0020 : 0);
+        PutWord(p, 85, live);
+    }
+    // Word 128: enabled, locked, frozen, attempts expired, and the level of the password set.
+    if (profile_.sata.security.supported) {
+        uint16_t w128 = static_cast<uint16_t>(GetWord(p, 128) & ~0x011E);
+        w128 |= static_cast<uint16_t>(SecurityWord() & 0x001E);
+        w128 |= state_.maximumLevel ? 0x0100 : 0;
+        PutWord(p, 128, w128);
+    }
+    // A page without the integrity signature has no checksum to keep.
+    if (original[510] == 0xA5) {
+        ResealChecksum(p, original);
+    }
+    return p;
+}
+
 Page SataDrive::IdentifyPage() {
     Advance();
+    if (profile_.sata.pages.identify) {
+        return ReplayedIdentifyPage();
+    }
     const SataProfile& s = profile_.sata;
     const uint64_t capacity = profile_.capacitySectors;
     const bool security = s.security.supported;

@@ -23,8 +23,40 @@ uint8_t Minutes(uint32_t seconds) { return static_cast<uint8_t>(std::min<uint32_
 
 }  // namespace
 
+Page SataDrive::ReplayedSmartDataPage() {
+    const Page& original = *profile_.sata.pages.smartData;
+    Page p = original;
+    // The page's own self-test byte until a test runs here.
+    if (state_.runningSelfTest != 0 || !state_.selfTestLog.empty()) {
+        p[363] = SelfTestStatusByte();
+    }
+    // Power-on hours: the hours on here are added to raw bytes 0..3; bytes 4..5 stay, as
+    // some drives keep other counts there.
+    if (const uint64_t hours = PowerOnHours(); hours != 0) {
+        for (int i = 0; i < 30; ++i) {
+            uint8_t* slot = p.data() + kSlotOffset + kSlotSize * i;
+            if (slot[0] != 9) {
+                continue;
+            }
+            uint64_t raw = 0;
+            for (int b = 0; b < 4; ++b) {
+                raw |= uint64_t{slot[5 + b]} << (8 * b);
+            }
+            raw = std::min<uint64_t>(raw + hours, 0xFFFFFFFFull);
+            for (int b = 0; b < 4; ++b) {
+                slot[5 + b] = static_cast<uint8_t>(raw >> (8 * b));
+            }
+        }
+    }
+    ResealChecksum(p, original);
+    return p;
+}
+
 Page SataDrive::SmartDataPage() {
     Advance();
+    if (profile_.sata.pages.smartData) {
+        return ReplayedSmartDataPage();
+    }
     const SataProfile& s = profile_.sata;
     Page p{};
     PutWord(p, 0, s.smartRevision);
@@ -70,6 +102,9 @@ Page SataDrive::SmartDataPage() {
 
 Page SataDrive::SmartThresholdPage() {
     const SataProfile& s = profile_.sata;
+    if (s.pages.smartThresholds) {
+        return *s.pages.smartThresholds;
+    }
     Page p{};
     PutWord(p, 0, s.smartRevision);
     for (size_t i = 0; i < s.attributes.size() && i < 30; ++i) {

@@ -93,7 +93,8 @@ int main(int argc, char** argv) {
         Write("\r\nDiskPart cannot reach the emulated PC: " + error + "\r\n");
         return 4;
     }
-    sim::ProfileLoadResult loaded = sim::LoadMachineProfile(selection->profileText, selection->name, selection->source);
+    sim::ProfileLoadResult loaded = sim::LoadMachineProfile(selection->profileText, selection->name, selection->source,
+                                                       selection->profileFolder);
     if (!loaded.profile) {
         Write("\r\nDiskPart cannot reach the emulated PC: " + loaded.error + "\r\n");
         return 4;
