@@ -149,15 +149,20 @@ TEST_F(ReplayRulesTest, GapsAreSkippedAndThresholdsPairBySlot) {
     const json s = json::parse(smart.out);
     EXPECT_EQ(s["attributes"][0]["thresholdId"], 5) << "smart names the id the paired threshold slot holds";
     EXPECT_EQ(s["attributes"][2]["thresholdId"], 194);
+    const CtlRun table = Tarvexctl(profile, "smart --disk 0");
+    EXPECT_NE(table.out.find("attribute 1 (01h) is paired by position with the threshold slot of attribute 5 (05h)"),
+              std::string::npos) << table.out;
+    EXPECT_EQ(table.out.find("attribute 194 (C2h) is paired"), std::string::npos) << "194 sits in its own slot";
 
     const fs::path report = dir_.Path() / "report.txt";
     const CtlRun written = Tarvexctl(profile, "report '" + report.string() + "'");
     ASSERT_EQ(written.exitCode, 0) << written.out;
     const std::string text = tarvex::test::ReadHostFile(report);
-    // ID, current, worst, threshold (by slot), reserved byte and raw bytes 5..0, flags low first.
-    EXPECT_NE(text.find("01      28    28        0A 00000000000000 0B00\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("05      64    64        32 00000000000003 3300\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("C2      46    3C        00 00000000000029 2200\n"), std::string::npos) << text;
+    // ID, current, worst, threshold (by slot), reserved byte and raw bytes 5..0, flags low first;
+    // the report has Windows line ends.
+    EXPECT_NE(text.find("01      28    28        0A 00000000000000 0B00\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("05      64    64        32 00000000000003 3300\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("C2      46    3C        00 00000000000029 2200\r\n"), std::string::npos) << text;
 }
 
 // Two slots with id 9 make the status "caution" whatever the thresholds say, and both rows stay.

@@ -84,10 +84,8 @@ TEST(PageReplay, RealDrivesAnswerWithTheirOwnBytes) {
         auto dump = sim::ReadPageDump(file, &error);
         ASSERT_TRUE(dump) << error;
         ASSERT_TRUE(dump->identify);
+        // A profile made from the dump alone, a drive read with security enabled included.
         json disk = PagedDisk({{"dumpFile", file.string()}});
-        if ((((*dump->identify)[256] | ((*dump->identify)[257] << 8)) & 0x0002) != 0) {
-            disk["sata"]["security"] = {{"userPassword", "ANY"}};  // a drive read with security enabled
-        }
         auto loaded = Load(disk);
         ASSERT_TRUE(loaded.profile) << loaded.error;
         const sim::DiskProfile& d = loaded.profile->disks[0];
@@ -226,10 +224,13 @@ TEST(PageReplay, ProfileFieldsThatDisagreeWithThePagesAreRefusedByName) {
     Put(locked, 128, 0x0027);  // enabled and locked
     SealTo(locked, 0);
     enabled["sata"]["pages"]["identify"] = Hex(locked);
-    EXPECT_EQ(Refusal(enabled), "$.disks[0].sata.security.userPassword" + page +
-                                    "security enabled there, so the user password is needed)");
+    auto unknown = Load(enabled);
+    ASSERT_TRUE(unknown.profile) << "security enabled without a password in the profile: " << unknown.error;
+    EXPECT_TRUE(unknown.profile->disks[0].sata.security.unknownUserPassword);
     enabled["sata"]["security"] = {{"userPassword", "QWERT"}};
-    EXPECT_TRUE(Load(enabled).profile) << "with the password the page agrees";
+    auto known = Load(enabled);
+    ASSERT_TRUE(known.profile) << "with the password the page agrees";
+    EXPECT_FALSE(known.profile->disks[0].sata.security.unknownUserPassword);
 
     // What agrees is taken as it is given.
     auto agreeing = Load(with({{"model", "DUMPED DISK"}, {"capacityBytes", 0x100000ull * 512}, {"firmware", "FW1"},
@@ -304,6 +305,27 @@ TEST(PageReplay, AnIdentifyPageWithTheCacheOffOrTheMaximumLevelStartsThatWay) {
     EXPECT_EQ(DataIn(kDrive0, Regs(0xEC)).data, Bytes(p)) << "the first answer is the page itself";
     ASSERT_FALSE(NoData(kDrive0, Regs(0xEF, 0x02)).Aborted());
     EXPECT_EQ(Word(DataIn(kDrive0, Regs(0xEC)).data, 85) & 0x0020, 0x0020) << "write cache turned on";
+}
+
+// A page read with security enabled and no password in the profile: the drive keeps a user
+// password nobody knows. An empty (all-zero) password must not pass for it; the master does.
+TEST(PageReplay, SecurityEnabledWithoutAKnownPasswordUnlocksOnlyWithTheMaster) {
+    RawPage p = IdentifyPage();
+    Put(p, 85, 0x7469 | 0x0002);  // security enabled
+    Put(p, 128, 0x0027);          // supported, enabled, locked, enhanced erase
+    SealTo(p, 0);
+    json disk = PagedDisk({{"identify", Hex(p)}});
+    disk["sata"]["security"] = {{"masterPassword", "MASTER"}};
+    TestMachine m(ProfileWithDisks(json::array({disk})));
+    EXPECT_EQ(DataIn(kDrive0, Regs(0xEC)).data, Bytes(p)) << "comes up enabled and locked, as the page shows";
+    EXPECT_TRUE(DataOut(kDrive0, Regs(0xF2), PasswordBlock("")).Aborted()) << "an empty user password";
+    EXPECT_TRUE(DataOut(kDrive0, Regs(0xF2), PasswordBlock("MASTER")).Aborted()) << "the master sent as user";
+    ASSERT_FALSE(DataOut(kDrive0, Regs(0xF2), PasswordBlock("MASTER", 1)).Aborted()) << "the master unlocks";
+    EXPECT_EQ(Word(DataIn(kDrive0, Regs(0xEC)).data, 128) & 0x0006, 0x0002) << "enabled, no longer locked";
+    // A password set now is known: it works from here on.
+    ASSERT_FALSE(DataOut(kDrive0, Regs(0xF1), PasswordBlock("NEW")).Aborted());
+    EXPECT_TRUE(DataOut(kDrive0, Regs(0xF6), PasswordBlock("")).Aborted()) << "DISABLE with a wrong password";
+    EXPECT_FALSE(DataOut(kDrive0, Regs(0xF6), PasswordBlock("NEW")).Aborted()) << "DISABLE with the new one";
 }
 
 }  // namespace

@@ -231,9 +231,8 @@ void ApplyIdentifyFeatures(const RawPage& p, const json& node, const std::string
     }
     ss.maximumLevel = maximum;
     const bool enabled = (w128 & 0x0002) != 0;
-    if (enabled && ss.userPassword.empty()) {
-        Disagree(sec + ".userPassword", kIdentifyPage, "security enabled there, so the user password is needed");
-    }
+    // Enabled without a password in the profile: the drive keeps one nobody here knows.
+    ss.unknownUserPassword = enabled && ss.userPassword.empty();
     if (!enabled && !ss.userPassword.empty()) {
         Disagree(sec + ".userPassword", kIdentifyPage, "security not enabled there");
     }

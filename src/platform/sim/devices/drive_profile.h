@@ -52,6 +52,9 @@ struct SecurityProfile {
     std::string masterPassword;         // the factory master password
     bool maximumLevel = false;
     bool frozen = false;  // the BIOS freezes the drive at every power-on
+    // A replayed IDENTIFY page with security enabled and no userPassword: the drive has a user
+    // password nobody here knows, so no password the host sends matches it.
+    bool unknownUserPassword = false;
 };
 
 struct MicrocodeProfile {

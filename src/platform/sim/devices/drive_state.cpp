@@ -57,6 +57,7 @@ json ToJson(const DriveState& s) {
                      {"frozen", s.frozen},
                      {"unlockAttemptsLeft", s.unlockAttemptsLeft},
                      {"userPassword", Hex(s.userPassword)},
+                     {"userPasswordUnknown", s.userPasswordUnknown},
                      {"masterPassword", Hex(s.masterPassword)},
                      {"maximumLevel", s.maximumLevel},
                      {"erasesDone", s.erasesDone},
@@ -124,6 +125,7 @@ DriveState FromJson(const json& j) {
     s.unlockAttemptsLeft =
         static_cast<uint8_t>(sec.OptionalInt("unlockAttemptsLeft", 0, kUnlockAttempts).value_or(kUnlockAttempts));
     s.userPassword = FromHex(sec.String("userPassword", 64), "$.security.userPassword");
+    s.userPasswordUnknown = sec.OptionalBool("userPasswordUnknown").value_or(false);
     s.masterPassword = FromHex(sec.String("masterPassword", 64), "$.security.masterPassword");
     s.maximumLevel = sec.Bool("maximumLevel");
     s.erasesDone = U32(sec, "erasesDone");
@@ -215,7 +217,8 @@ DriveState InitialDriveState(const DiskProfile& disk) {
     DriveState s;
     s.firmware = disk.firmware;
     const SecurityProfile& sec = disk.sata.security;
-    s.securityEnabled = sec.supported && !sec.userPassword.empty();
+    s.userPasswordUnknown = sec.supported && sec.unknownUserPassword && sec.userPassword.empty();
+    s.securityEnabled = sec.supported && (!sec.userPassword.empty() || s.userPasswordUnknown);
     s.userPassword = PasswordField(sec.userPassword);
     s.masterPassword = PasswordField(sec.masterPassword);
     s.maximumLevel = sec.maximumLevel;

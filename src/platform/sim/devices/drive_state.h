@@ -51,6 +51,7 @@ struct DriveState {
     bool frozen = false;
     uint8_t unlockAttemptsLeft = kUnlockAttempts;
     std::array<uint8_t, 32> userPassword{};
+    bool userPasswordUnknown = false;  // enabled with a password nobody here knows
     std::array<uint8_t, 32> masterPassword{};
     bool maximumLevel = false;
     uint32_t erasesDone = 0;

@@ -40,7 +40,7 @@ bool SataDrive::PasswordMatches(std::span<const uint8_t> block) {
     if (IsMaster(block)) {
         return given == state_.masterPassword;
     }
-    return state_.securityEnabled && given == state_.userPassword;
+    return state_.securityEnabled && !state_.userPasswordUnknown && given == state_.userPassword;
 }
 
 void SataDrive::Security(AtaExchange& x) {
@@ -79,6 +79,7 @@ void SataDrive::Security(AtaExchange& x) {
                 state_.masterPassword = PasswordOf(block);
             } else {
                 state_.userPassword = PasswordOf(block);
+                state_.userPasswordUnknown = false;
                 state_.maximumLevel = IsMaximumLevel(block);
                 state_.securityEnabled = true;
             }
@@ -137,6 +138,7 @@ void SataDrive::Security(AtaExchange& x) {
             }
             state_.securityEnabled = false;
             state_.userPassword = {};
+            state_.userPasswordUnknown = false;
             state_.maximumLevel = false;
             Changed();
             break;
@@ -153,6 +155,7 @@ void SataDrive::AdvanceErase() {
     state_.eraseEndMs = 0;
     state_.securityEnabled = false;
     state_.userPassword = {};
+    state_.userPasswordUnknown = false;
     state_.maximumLevel = false;
     state_.hasUserData = false;
     state_.trim.intervals.clear();
