@@ -192,14 +192,20 @@ int ShowSataIdentify(CommandContext& context, const PhysicalDriveInfo& record, s
     PrintRow(out, "Negotiated speed", sata.negotiatedSpeed);
 
     std::fprintf(out, "\nSecurity\n");
-    PrintRow(out, "State", SecurityState(sec));
-    if (sec.supported) {
+    if (!sec.supported) {
+        PrintRow(out, "State", "not supported");
+    } else {
+        // Every bit of word 128 on its own: a drive can be enabled, unlocked and frozen at once.
+        PrintRow(out, "State", fmt::format("{}, {}, {}{}", sec.enabled ? "enabled" : "not enabled",
+                                           sec.locked ? "locked" : "not locked", sec.frozen ? "frozen" : "not frozen",
+                                           sec.countExpired ? ", attempt count expired" : ""));
         PrintRow(out, "Level", secDetails.maximumLevel ? "maximum" : "high");
         PrintRow(out, "Enhanced erase", sec.enhancedEraseSupported ? "supported" : "not supported");
         PrintRow(out, "Erase time", EraseTimeText(secDetails.erase));
         PrintRow(out, "Enhanced erase time", EraseTimeText(secDetails.enhancedErase));
         PrintRow(out, "Master password id", secDetails.masterPasswordIdentifier
-                                                ? fmt::format("{:04X}h", *secDetails.masterPasswordIdentifier)
+                                                ? fmt::format("{} ({:04X}h)", *secDetails.masterPasswordIdentifier,
+                                                              *secDetails.masterPasswordIdentifier)
                                                 : "not reported");
     }
 

@@ -195,8 +195,8 @@ TEST_F(IdentifySmartTest, SyntheticPagesReachTheIdentifyFields) {
                              "\nChecksum\n", "WWN                  none\n",
                              "Sector size          4096 bytes logical, 4096 bytes physical\n",
                              "Level                maximum\n", "Erase time           more than 510 min\n",
-                             "Enhanced erase time  2000 min\n", "Master password id   4BBCh\n",
-                             "Integrity word       valid\n"}) {
+                             "Enhanced erase time  2000 min\n", "Master password id   19388 (4BBCh)\n",
+                             "Integrity word       valid\n", "State                not enabled, not locked, frozen\n"}) {
         EXPECT_TRUE(Has(text1.out, line)) << line << " in\n" << text1.out;
     }
 }
