@@ -1,49 +1,29 @@
 // tarvexctl as a user runs it: a child process, its exit code, stdout and stderr.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
 
+#include "support/child_process.h"
 #include "support/test_machine.h"
 
 namespace {
 
-struct CliRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using CliRun = tarvex::test::ChildRun;
 
 // Runs tarvexctl with `args` (already shell-quoted) and an environment prefix.
 CliRun Tarvexctl(const std::string& args, const std::string& env = "", const std::string& cwd = "") {
-    tarvex::test::TempDir dir;
-    const std::string errFile = (dir.Path() / "stderr").string();
-    const std::string command = (cwd.empty() ? std::string() : "cd '" + cwd + "' && ") + "env -u TARVEX_MACHINE -u TARVEX_STATE -u TARVEX_SPEED " + env + " '" TARVEXCTL_PATH
-                                "' " + args + " 2>'" + errFile + "'";
-    CliRun r;
-    FILE* p = ::popen(command.c_str(), "r");
-    if (p == nullptr) {
-        return r;
-    }
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) {
-        r.out.append(buf, n);
-    }
-    int status = ::pclose(p);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.err = tarvex::test::ReadHostFile(errFile);
-    return r;
+    return tarvex::test::RunChild((cwd.empty() ? std::string() : "cd '" + cwd + "' && ") +
+                                  "env -u TARVEX_MACHINE -u TARVEX_STATE -u TARVEX_SPEED " + env + " '" TARVEXCTL_PATH
+                                  "' " + args);
 }
 
 class CliTest : public ::testing::Test {

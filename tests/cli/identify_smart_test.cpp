@@ -1,9 +1,7 @@
 // tarvexctl identify and smart on SATA drives, run as a user runs them: the --json fields
 // scripts rely on, the grouped text, and the --raw page form that hdparm --Istdin reads.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -13,37 +11,19 @@
 
 #include "device/realworld_pages.h"
 #include "platform/sim/embedded_profiles.h"
+#include "support/child_process.h"
 #include "support/test_machine.h"
 
 namespace {
 
 using nlohmann::json;
 
-struct CtlRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using CtlRun = tarvex::test::ChildRun;
 
 // Runs a shell command line (tarvexctl is TARVEXCTL) and collects what it prints.
-CtlRun Shell(const std::string& line, const tarvex::test::TempDir& dir) {
-    const std::string errFile = (dir.Path() / "stderr").string();
-    const std::string command = "env -u TARVEX_MACHINE -u TARVEX_STATE -u TARVEX_SPEED TARVEXCTL='" TARVEXCTL_PATH
-                                "' sh -c '" + line + "' 2>'" + errFile + "'";
-    CtlRun r;
-    FILE* p = ::popen(command.c_str(), "r");
-    if (p == nullptr) {
-        return r;
-    }
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) {
-        r.out.append(buf, n);
-    }
-    const int status = ::pclose(p);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.err = tarvex::test::ReadHostFile(errFile);
-    return r;
+CtlRun Shell(const std::string& line, const tarvex::test::TempDir&) {
+    return tarvex::test::RunChild("env -u TARVEX_MACHINE -u TARVEX_STATE -u TARVEX_SPEED TARVEXCTL='" TARVEXCTL_PATH
+                                  "' sh -c '" + line + "'");
 }
 
 std::vector<std::string> Lines(const std::string& text) {

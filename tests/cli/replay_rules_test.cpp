@@ -2,7 +2,6 @@
 // order), replayed by an emulated drive and read back through tarvexctl: the drive table, the
 // health status and the report follow the program's own rules for them.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <array>
 #include <cstdio>
@@ -11,6 +10,7 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
+#include "support/child_process.h"
 #include "support/test_machine.h"
 
 namespace {
@@ -78,10 +78,7 @@ std::string Hex(const Page& p) {
     return s;
 }
 
-struct CtlRun {
-    int exitCode = -1;
-    std::string out;
-};
+using CtlRun = tarvex::test::ChildRun;
 
 class ReplayRulesTest : public ::testing::Test {
 protected:
@@ -104,22 +101,9 @@ protected:
         return path.string();
     }
     CtlRun Tarvexctl(const std::string& profile, const std::string& args) {
-        const std::string command = "env -u TARVEX_MACHINE -u TARVEX_STATE -u TARVEX_SPEED '" TARVEXCTL_PATH
-                                    "' --machine '" + profile + "' --state '" + (dir_.Path() / "state").string() +
-                                    "' " + args + " 2>&1";
-        CtlRun r;
-        FILE* p = ::popen(command.c_str(), "r");
-        if (p == nullptr) {
-            return r;
-        }
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) {
-            r.out.append(buf, n);
-        }
-        const int status = ::pclose(p);
-        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return r;
+        return tarvex::test::RunChild("env -u TARVEX_MACHINE -u TARVEX_STATE -u TARVEX_SPEED '" TARVEXCTL_PATH
+                                      "' --machine '" + profile + "' --state '" + (dir_.Path() / "state").string() +
+                                      "' " + args);
     }
     tarvex::test::TempDir dir_;
 };
@@ -134,7 +118,7 @@ TEST_F(ReplayRulesTest, GapsAreSkippedAndThresholdsPairBySlot) {
     const std::string profile = Profile(data, thresholds);
 
     const CtlRun health = Tarvexctl(profile, "--json health --disk 0");
-    ASSERT_EQ(health.exitCode, 0) << health.out;
+    ASSERT_EQ(health.exitCode, 0) << health.err << health.out;
     const json h = json::parse(health.out);
     EXPECT_EQ(h["status"], 1);
     EXPECT_EQ(h["temperature"], 41);
@@ -145,7 +129,7 @@ TEST_F(ReplayRulesTest, GapsAreSkippedAndThresholdsPairBySlot) {
     EXPECT_EQ(h["attributes"][1]["threshold"], 50);
 
     const CtlRun smart = Tarvexctl(profile, "--json smart --disk 0");
-    ASSERT_EQ(smart.exitCode, 0) << smart.out;
+    ASSERT_EQ(smart.exitCode, 0) << smart.err << smart.out;
     const json s = json::parse(smart.out);
     EXPECT_EQ(s["attributes"][0]["thresholdId"], 5) << "smart names the id the paired threshold slot holds";
     EXPECT_EQ(s["attributes"][2]["thresholdId"], 194);
@@ -156,7 +140,7 @@ TEST_F(ReplayRulesTest, GapsAreSkippedAndThresholdsPairBySlot) {
 
     const fs::path report = dir_.Path() / "report.txt";
     const CtlRun written = Tarvexctl(profile, "report '" + report.string() + "'");
-    ASSERT_EQ(written.exitCode, 0) << written.out;
+    ASSERT_EQ(written.exitCode, 0) << written.err << written.out;
     const std::string text = tarvex::test::ReadHostFile(report);
     // ID, current, worst, threshold (by slot), reserved byte and raw bytes 5..0, flags low first;
     // the report has Windows line ends.
@@ -171,14 +155,14 @@ TEST_F(ReplayRulesTest, ARepeatedIdMakesTheStatusCaution) {
     const Page thresholds = ThresholdPage({{9, 0}, {5, 10}, {9, 0}});
     const std::string profile = Profile(data, thresholds);
     const CtlRun health = Tarvexctl(profile, "--json health --disk 0");
-    EXPECT_EQ(health.exitCode, 4) << health.out;
+    EXPECT_EQ(health.exitCode, 4) << health.err << health.out;
     const json h = json::parse(health.out);
     EXPECT_EQ(h["status"], 2);
     ASSERT_EQ(h["attributes"].size(), 3u);
     EXPECT_EQ(h["attributes"][2]["raw"], 1300);
 
     const CtlRun scan = Tarvexctl(profile, "--json scan");
-    ASSERT_EQ(scan.exitCode, 0) << scan.out;
+    ASSERT_EQ(scan.exitCode, 0) << scan.err << scan.out;
     EXPECT_EQ(json::parse(scan.out)["drives"][0]["attributeCount"], 3);
 }
 

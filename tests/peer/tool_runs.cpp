@@ -1,10 +1,7 @@
 #include "peer/tool_runs.h"
 
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -12,7 +9,7 @@
 
 #include <fmt/format.h>
 
-#include "support/test_machine.h"
+#include "support/child_process.h"
 
 namespace tarvex::peer {
 
@@ -61,38 +58,10 @@ std::vector<std::string> Tokens(const std::string& line) {
 }  // namespace
 
 ToolRun RunShell(const std::string& command, const std::optional<std::string>& input) {
-    test::TempDir dir;
-    const fs::path errFile = dir.Path() / "stderr";
-    std::string line = command;
-    if (input) {
-        const fs::path inFile = dir.Path() / "stdin";
-        std::ofstream(inFile, std::ios::binary) << *input;
-        line += " <" + Quote(inFile.string());
-    }
-    line += " 2>" + Quote(errFile.string());
-    ToolRun r;
-    FILE* p = ::popen(line.c_str(), "r");
-    if (p == nullptr) {
-        return r;
-    }
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) {
-        r.out.append(buf, n);
-    }
-    const int status = ::pclose(p);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.err = test::ReadHostFile(errFile);
-    return r;
+    return test::RunChild(command, input);
 }
 
-std::string Quote(const std::string& text) {
-    std::string q = "'";
-    for (char c : text) {
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return q + "'";
-}
+std::string Quote(const std::string& text) { return test::ShellQuote(text); }
 
 std::optional<fs::path> FindTool(const std::string& name) {
     for (const char* dir : {"/usr/sbin", "/sbin", "/usr/bin", "/bin", "/usr/local/bin", "/usr/local/sbin"}) {

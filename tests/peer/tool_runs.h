@@ -9,13 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "support/child_process.h"
+
 namespace tarvex::peer {
 
-struct ToolRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using ToolRun = test::ChildRun;
 
 // Runs a shell command line; `input`, when given, is written to a file and fed on stdin.
 ToolRun RunShell(const std::string& command, const std::optional<std::string>& input = std::nullopt);
