@@ -1,16 +1,12 @@
 #include "platform/sim/machine_profile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstring>
 #include <set>
 
 #include "platform/sim/devices/partition_table.h"
+#include "platform/sim/host_file_reading.h"
 #include "platform/sim/json_reader.h"
 #include "platform/text.h"
 #include "platform/win32_values.h"
@@ -412,50 +408,15 @@ std::optional<std::string> ReadMachineProfileFile(const std::string& path, std::
         *error = path + ": cannot read the machine profile: " + why;
         return std::nullopt;
     };
-    // Without O_NONBLOCK, opening a FIFO would wait for a writer before it could be refused.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        return fail(std::strerror(errno));
+    HostFileRead read = ReadRegularHostFile(path, kMaxProfileFileBytes);
+    switch (read.problem) {
+        case HostFileProblem::None: return std::move(read.bytes);
+        case HostFileProblem::CannotRead: return fail(read.systemError);
+        case HostFileProblem::Folder: return fail("it is a folder");
+        case HostFileProblem::NotRegular: return fail("not a regular file");
+        case HostFileProblem::TooBig: return fail("larger than " + std::to_string(kMaxProfileFileBytes >> 20) + " MiB");
     }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        return fail(std::strerror(errno));
-    }
-    if (!S_ISREG(st.st_mode)) {
-        return fail(S_ISDIR(st.st_mode) ? "it is a folder" : "not a regular file");
-    }
-    const std::string tooBig = "larger than " + std::to_string(kMaxProfileFileBytes >> 20) + " MiB";
-    if (static_cast<uint64_t>(st.st_size) > kMaxProfileFileBytes) {
-        return fail(tooBig);
-    }
-    // The file may grow while it is read: read at most one byte past the limit to notice.
-    std::string text(static_cast<size_t>(st.st_size), '\0');
-    size_t got = 0;
-    for (;;) {
-        if (got == text.size()) {
-            if (text.size() > kMaxProfileFileBytes) {
-                return fail(tooBig);
-            }
-            text.resize(std::min(text.size() + 4096, kMaxProfileFileBytes + 1));
-        }
-        const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return fail(std::strerror(errno));
-        }
-        if (n == 0) {
-            break;
-        }
-        got += static_cast<size_t>(n);
-    }
-    text.resize(got);
-    return text;
+    return fail("unknown problem");
 }
 
 char16_t SystemDriveLetter(const MachineProfile& profile) {

@@ -1,13 +1,10 @@
 #include "platform/sim/devices/page_dump.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <vector>
+
+#include "platform/sim/host_file_reading.h"
 
 namespace tarvex::sim {
 
@@ -146,41 +143,17 @@ std::optional<PageDump> ReadPageDump(const std::filesystem::path& file, std::str
         *error = file.string() + ": " + why;
         return std::nullopt;
     };
-    // O_NONBLOCK: a FIFO is refused at once instead of waiting for a writer.
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        return fail(std::string("cannot read the dump file: ") + std::strerror(errno));
+    const HostFileRead read = ReadRegularHostFile(file, kMaxPageDumpBytes);
+    switch (read.problem) {
+        case HostFileProblem::None: break;
+        case HostFileProblem::CannotRead: return fail("cannot read the dump file: " + read.systemError);
+        case HostFileProblem::Folder: return fail("it is a folder, not a dump file");
+        case HostFileProblem::NotRegular: return fail("not a regular file");
+        case HostFileProblem::TooBig: return fail("larger than " + std::to_string(kMaxPageDumpBytes >> 10) + " KiB");
     }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        return fail(std::string("cannot read the dump file: ") + std::strerror(errno));
-    }
-    if (!S_ISREG(st.st_mode)) {
-        return fail(S_ISDIR(st.st_mode) ? "it is a folder, not a dump file" : "not a regular file");
-    }
-    // The file may change while it is read: read at most one byte past the limit to notice.
-    std::vector<uint8_t> bytes(kMaxPageDumpBytes + 1);
-    size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return fail(std::string("cannot read the dump file: ") + std::strerror(errno));
-        }
-        if (n == 0) {
-            break;
-        }
-        got += static_cast<size_t>(n);
-    }
-    bytes.resize(got);
+    const std::string& text = *read.bytes;
     std::string why;
-    auto dump = ParsePageDump(bytes, &why);
+    auto dump = ParsePageDump(std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()), &why);
     if (!dump) {
         return fail(why);
     }
