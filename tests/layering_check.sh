@@ -7,7 +7,9 @@
 # - the system layer and the platform interfaces include no host headers besides the C++
 #   standard library, fmt and nlohmann/json (no Qt, no OS or other library headers);
 # - each system library's CMake target (tarvex_<library>) builds exactly that library's
-#   sources and links exactly the libraries it builds on.
+#   sources and links exactly the libraries it builds on;
+# - only the libraries named on the "qt" line include Qt headers (any header whose name begins
+#   with Q), even those that may include any other host header.
 # Spaces after '#' and before the header name do not hide an include. Fails when it finds no
 # file to check.
 set -u
@@ -76,6 +78,8 @@ readingLayers && FILENAME == "layers.txt" {
   } else if ($1 == "host") {
     hostRule[$2] = 1
     for (i = 3; i <= NF; i++) hostAllowed[$2, $i] = 1
+  } else if ($1 == "qt") {
+    for (i = 2; i <= NF; i++) { qtLib[$i] = 1; qtList = qtList (qtList == "" ? "" : ", ") $i }
   } else if ($1 == "file") {
     npatterns++; patternRe[npatterns] = glob2re($2); patternLib[npatterns] = $3
     if (!($3 in known)) fail("layers.txt: file pattern " $2 " names the unknown library " $3)
@@ -133,6 +137,12 @@ FNR == 1 {
     header = rest; sub(/^</, "", header); sub(/>.*/, "", header)
     if (header in exists) {
       fail(where ": <" header "> is a project header: include it in double quotes")
+      next
+    }
+    # Qt headers (<QWidget>, <QtCore/QString>) belong to the window alone, whatever else a
+    # library may include from the host.
+    if (header ~ /^Q/) {
+      if (!(lib in qtLib)) fail(where ": " lib " includes the Qt header <" header ">; only " qtList " may include Qt")
       next
     }
     if (hostAllowed[lib, "*"] || hostAllowed[lib, header]) next

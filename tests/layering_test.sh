@@ -68,6 +68,11 @@ plant "records include device" drives/drive_table.h '#include "device/ata_comman
 plant "trace includes the start-up" app/trace.cpp '#include "app/startup.h"'
 plant "device includes wmi" device/ata_transport.cpp '#include "sysinfo/underlying_util.h"'
 plant "health includes the report" health/self_test.cpp '#include "sysinfo/report.h"'
+plant "emulator includes Qt" platform/sim/sim_clock.cpp '#include <QtCore/QString>'
+plant "cli includes Qt" cli/cli_app.cpp '#include <QCoreApplication>'
+plant "emulator includes the window" platform/sim/sim_windows.cpp '#include "ui/korvane_dlg.h"'
+plant "system layer includes the window" app/startup.cpp '#include "ui/korvane_dlg.h"'
+plant "window includes the emulator" ui/korvane_dlg.cpp '#include "platform/sim/sim_machine.h"'
 
 # A file of no library.
 fresh
