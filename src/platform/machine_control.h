@@ -53,6 +53,9 @@ struct MachineRequest {
     std::optional<std::string> state;
     // File name of the running program inside the program folder ("tarvexctl.exe").
     std::u16string moduleName;
+    // The arguments the program was started with ("-a"), for the PC's command line; empty:
+    // the profile's command line.
+    std::u16string arguments;
     // Whether the machine may come up at another clock speed than the one it runs at (only a
     // power cycle may change it).
     bool speedChangeAllowed = false;

@@ -81,6 +81,9 @@ std::unique_ptr<SimMachine> SimMachine::Create(const MachineProfile& profile, co
 
     m->files_ = std::make_unique<SimFiles>(m->stateDir_ / "volumes", profile.currentDirectory);
     m->system_ = std::make_unique<SimSystem>(profile, moduleFile);
+    if (!options.arguments.empty()) {
+        m->system_->SetCommandLine(u"\"" + moduleFile + u"\" " + options.arguments);
+    }
     // The drive letters are the volumes of the profile (which include the system drive and
     // the drives of the program and the current directory); their free space is accounted.
     for (const VolumeProfile& v : m->profile_.volumes) {

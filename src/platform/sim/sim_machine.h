@@ -35,6 +35,9 @@ struct SimOptions {
     // File name of the running program inside the program folder ("Tarvex.exe" for the GUI,
     // "tarvexctl.exe" for the CLI); it names the trace file. Empty: the profile program's name.
     std::u16string moduleName;
+    // The arguments the program was started with on this computer ("-a"). When there are any,
+    // the PC's command line is the quoted program path followed by them.
+    std::u16string arguments;
     // The host file that the program's own file ("Tarvex.exe") maps onto. Empty: this process.
     std::filesystem::path hostProgramFile;
     // The host file that "<program folder>\SSDVelmora.exe" (the maker's main program, whose

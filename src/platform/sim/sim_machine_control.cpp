@@ -55,6 +55,7 @@ std::unique_ptr<MachineControl> OpenMachine(const MachineRequest& request, std::
     sim::ExportMachineEnvironment(*selection);
     sim::SimOptions options;
     options.moduleName = request.moduleName;
+    options.arguments = request.arguments;
     options.speedChangeAllowed = request.speedChangeAllowed;
     auto machine = sim::OpenMachine(*selection, options, error);
     if (!machine) {

@@ -57,6 +57,12 @@ void CBmpBtnCtrl::SetTextColors(QColor normal, QColor pressed, QColor disabled) 
     update();
 }
 
+void CBmpBtnCtrl::SetTextPlace(QRect place, Qt::Alignment alignment) {
+    textPlace_ = place;
+    textAlignment_ = alignment;
+    update();
+}
+
 void CBmpBtnCtrl::SetPressedLook(bool pressed) {
     pressedLook_ = pressed;
     if (!pressed) {
@@ -104,7 +110,8 @@ void CBmpBtnCtrl::paintEvent(QPaintEvent*) {
     if (!text().isEmpty()) {
         painter.setFont(font_);
         painter.setPen(textColors_[face == 3 ? 2 : (face == 1 ? 1 : 0)]);
-        painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, text());
+        const QRect place = textPlace_.isValid() ? textPlace_ : rect();
+        painter.drawText(place, static_cast<int>(textAlignment_) | Qt::TextWordWrap, text());
     }
 }
 

@@ -22,6 +22,8 @@ public:
 
     void SetTextFont(const QFont& font);
     void SetTextColors(QColor normal, QColor pressed, QColor disabled);
+    // Where the text goes and how it is aligned (the whole button, centred, by default).
+    void SetTextPlace(QRect place, Qt::Alignment alignment);
 
     // The pressed look while the button is up.
     void SetPressedLook(bool pressed);
@@ -44,6 +46,8 @@ protected:
 private:
     QPixmap faces_[4];
     QFont font_;
+    QRect textPlace_;
+    Qt::Alignment textAlignment_ = Qt::AlignCenter;
     QColor textColors_[3] = {QColor(255, 255, 255), QColor(255, 255, 255), QColor(128, 128, 128)};
     bool pressedLook_ = false;
     bool hoverLook_ = false;

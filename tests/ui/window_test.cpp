@@ -1,0 +1,369 @@
+// The main window on emulated PCs, clicked as a user would: start-up and its trace, the pages
+// and the title label, the drive tabs and arrows over 1, 2, 3 and 5 drives, the busy guard on
+// every button while a self-test runs, the routing of progress messages, the failure paths of
+// start-up, and the System Info page. Screenshots of every page are kept as artefacts.
+#include <QApplication>
+#include <QDir>
+#include <QTest>
+#include <fstream>
+#include <sstream>
+
+#include "app/progress_message.h"
+#include "app/string_table.h"
+#include "app/trace.h"
+#include "app/ui_language.h"
+#include "device/ata_command.h"
+#include "drives/drive_table.h"
+#include "health/self_test.h"
+#include "platform/sim/embedded_profiles.h"
+#include "platform/text.h"
+#include "support/test_machine.h"
+#include "sysinfo/system_info.h"
+#include "ui/controls/label.h"
+#include "ui/korvane_app.h"
+#include "ui/pages/diagnostics_page.h"
+#include "ui/pages/sys_info_page.h"
+
+using namespace tarvex;
+using tarvex::ui::CVARNO_KorvaneDlg;
+
+namespace {
+
+nlohmann::json DemoProfile() { return nlohmann::json::parse(sim::FindEmbeddedProfile("demo")->text); }
+
+// A PC with `count` SATA drives of 64, 128, ... GB.
+nlohmann::json DrivesProfile(int count) {
+    nlohmann::json p = test::BaseProfile();
+    p["disks"] = nlohmann::json::array();
+    for (int i = 0; i < count; ++i) {
+        p["disks"].push_back({{"number", i},
+                              {"kind", "sata"},
+                              {"model", "VARNO TL30A " + std::to_string(64 * (i + 1)) + "GB"},
+                              {"serial", "VR00000000" + std::to_string(10 + i)},
+                              {"firmware", "1.08"},
+                              {"capacityBytes", 64000000000ull * static_cast<uint64_t>(i + 1)}});
+    }
+    return p;
+}
+
+QString Q(std::u16string_view s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
+
+}  // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<test::TestMachine> machine_;
+    std::unique_ptr<ui::CVARNO_KorvaneApp> app_;
+
+    void ResetGlobals() {
+        BusyOperation = 0;
+        SelfTestAbortRequested = 0;
+        PhysicalDriveTable().clear();
+        DriveCount = 0;
+        SelectedDrive = 0;
+        SelectedPartition = 0;
+        UiLanguageId = 1033;
+        ResetSystemInfoForTesting();
+        ResetTraceForTesting();
+        SetTraceLevel(0);
+    }
+
+    bool Start(const nlohmann::json& profile) {
+        Stop();
+        ResetGlobals();
+        machine_ = std::make_unique<test::TestMachine>(profile);
+        InitGlobalAtaCommand();
+        app_ = std::make_unique<ui::CVARNO_KorvaneApp>();
+        if (!app_->Start()) {
+            return false;
+        }
+        Dlg()->show();
+        return QTest::qWaitForWindowExposed(Dlg());
+    }
+
+    void Stop() {
+        if (app_ && app_->Dialog() != nullptr) {
+            if (auto* diagnostics = qobject_cast<ui::CDiagnoticsPage*>(app_->Dialog()->Page(kPageDiagnostics))) {
+                diagnostics->Logic().JoinWorkers();
+            }
+        }
+        app_.reset();
+        machine_.reset();
+        ResetGlobals();
+    }
+
+    CVARNO_KorvaneDlg* Dlg() const { return app_->Dialog(); }
+    void Click(int id) {
+        auto* button = Dlg()->Button(id);
+        QVERIFY2(button != nullptr, qPrintable(QStringLiteral("no control %1").arg(id)));
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+    std::vector<sim::SimDialogs::Shown> Shown() { return machine_->Machine().Dialogs().ShownDialogs(); }
+    std::string TraceText() {
+        std::ifstream in(machine_->Host(TraceFilePath()));
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    void SaveArtefact(const QString& name) {
+        const QString dir = qEnvironmentVariable("TARVEX_UI_ARTEFACTS");
+        if (dir.isEmpty()) {
+            return;
+        }
+        QDir().mkpath(dir);
+        QVERIFY(Dlg()->grab().save(dir + QLatin1Char('/') + name + QStringLiteral(".png")));
+    }
+
+private slots:
+    void cleanup() { Stop(); }
+
+    void StartUpRunsItsStepsInOrder() {
+        QVERIFY(Start(DemoProfile()));
+        const std::string trace = TraceText();
+        const char* steps[] = {"This build was compiled at ",
+                               "Build number:Q30D1431, Creation Time(UTC):2017 3 13 20 49!",
+                               "Enter CVARNO_KorvaneDlg::OnInitDialog()",
+                               "Enter ATACommand::DeleteTrimTempFolder()",
+                               "Check tmp folder done!",
+                               "Enter CVARNO_KorvaneDlg::InitControlBitmaps()",
+                               "Enter CVARNO_KorvaneDlg::SetWindowRegionAndPosition()",
+                               "Enter CVARNO_KorvaneDlg::InitPropertyPages()",
+                               "Enter CVARNO_KorvaneDlg::SetControlPosition()",
+                               "Enter CVARNO_KorvaneDlg::InitControlInfo()",
+                               "Exit CVARNO_KorvaneDlg::InitControlInfo()",
+                               "Exit CVARNO_KorvaneDlg::OnInitDialog()"};
+        size_t at = 0;
+        for (const char* step : steps) {
+            const size_t found = trace.find(step, at);
+            QVERIFY2(found != std::string::npos, step);
+            at = found;
+        }
+        // The window is up on the Drive Info page with the first drive selected.
+        QCOMPARE(Dlg()->windowTitle(), QStringLiteral("QUELT Tarvex"));
+        QCOMPARE(Dlg()->CurrentPage(), 0);
+        QCOMPARE(Dlg()->PageCount(), 6);
+        QCOMPARE(Dlg()->Sheet()->objectName(), QStringLiteral("600"));
+        QCOMPARE(Dlg()->Sheet()->windowTitle(), QStringLiteral("Tarvex Property Sheet"));
+        QVERIFY(Dlg()->Button(1005)->PressedLook());
+        QCOMPARE(SelectedDrive, 0);
+        QVERIFY(Dlg()->Button(1013)->isHidden());
+        // Shaped by the background: the corners are cut away, the middle is kept.
+        QVERIFY(!Dlg()->mask().contains(QPoint(0, 0)));
+        QVERIFY(Dlg()->mask().contains(QPoint(Dlg()->width() / 2, Dlg()->height() / 2)));
+        QCOMPARE(Dlg()->Sheet()->pos(), QPoint(228, 200));
+        QCOMPARE(Dlg()->Button(1004)->pos(), QPoint(20, 384));
+        QCOMPARE(Dlg()->Button(2)->pos(), QPoint(Dlg()->width() - 45, 11));
+        QCOMPARE(Dlg()->Button(1009)->pos(), QPoint(Dlg()->width() - 128, 161));
+        QCOMPARE(Dlg()->Button(1000)->toolTip(), QStringLiteral("Show the drive information"));
+        QVERIFY(Shown().empty());
+        SaveArtefact(QStringLiteral("page0-drive-info"));
+    }
+
+    void PagesSwitchAndTheTitleFollows() {
+        QVERIFY(Start(DemoProfile()));
+        const char* names[] = {"page0-drive-info", "page1-diagnostics", "page2-utilities", "page3-system-optimization",
+                               "page4-system-info"};
+        for (int page : {1, 2, 3, 4, 0}) {
+            Click(CVARNO_KorvaneDlg::kPageButtonIds[page]);
+            QCOMPARE(Dlg()->CurrentPage(), page);
+            QCOMPARE(Dlg()->Sheet()->ActiveIndex(), page);
+            QCOMPARE(Dlg()->TitleLabel()->Text(), QStringLiteral("       ") + Q(LoadResourceString(242 + page)));
+            for (int other = 0; other < 5; ++other) {
+                QCOMPARE(Dlg()->Button(CVARNO_KorvaneDlg::kPageButtonIds[other])->PressedLook(), other == page);
+            }
+            // System Info hides the drive controls; the others show them.
+            QCOMPARE(Dlg()->Button(1005)->isVisible(), page != 4);
+            QCOMPARE(Dlg()->Button(1010)->isVisible(), page != 4);
+            SaveArtefact(QString::fromLatin1(names[page]));
+        }
+        // Home: the Drive Info page and the first tab.
+        Click(1006);
+        QCOMPARE(SelectedDrive, 1);
+        Click(1002);
+        Click(1011);
+        QCOMPARE(Dlg()->CurrentPage(), 0);
+        QCOMPARE(SelectedDrive, 0);
+        QVERIFY(Dlg()->Button(1005)->PressedLook());
+        QVERIFY(!Dlg()->Button(1006)->PressedLook());
+    }
+
+    void WindowsXpNamesTheOptimizationPageItsOwnWay() {
+        nlohmann::json profile = DrivesProfile(2);
+        profile["os"] = {{"major", 5}, {"minor", 1}, {"build", 2600}, {"servicePack", "Service Pack 3"}, {"servicePackMajor", 3}};
+        QVERIFY(Start(profile));
+        Click(1003);
+        QCOMPARE(Dlg()->TitleLabel()->Text(), QStringLiteral("       ") + Q(LoadResourceString(330)));
+    }
+
+    void TabsAndArrowsFollowTheDrives() {
+        // One drive: only the first tab, no arrows; a hidden tab does nothing.
+        QVERIFY(Start(DrivesProfile(1)));
+        QVERIFY(Dlg()->Button(1005)->isVisible());
+        QVERIFY(!Dlg()->Button(1006)->isVisible());
+        QVERIFY(!Dlg()->Button(1007)->isVisible());
+        QVERIFY(!Dlg()->Button(1008)->isEnabled());
+        QVERIFY(!Dlg()->Button(1009)->isEnabled());
+        QCOMPARE(Dlg()->Button(1005)->text(), QStringLiteral("Disk0\n64GB"));
+        Dlg()->OnTab(1);
+        QCOMPARE(SelectedDrive, 0);
+        QVERIFY(Dlg()->Button(1005)->PressedLook());
+
+        QVERIFY(Start(DrivesProfile(2)));
+        QVERIFY(Dlg()->Button(1006)->isVisible());
+        QVERIFY(!Dlg()->Button(1007)->isVisible());
+        Click(1006);
+        QCOMPARE(SelectedDrive, 1);
+        QCOMPARE(Dlg()->Button(1006)->text(), QStringLiteral("Disk1\n128GB"));
+
+        QVERIFY(Start(DrivesProfile(3)));
+        QVERIFY(Dlg()->Button(1007)->isVisible());
+        QVERIFY(!Dlg()->Button(1009)->isEnabled());
+
+        // Five drives: entries 0, 1, 2 and only the next-arrow; two clicks reach 2, 3, 4.
+        QVERIFY(Start(DrivesProfile(5)));
+        QCOMPARE(Dlg()->Button(1005)->text(), QStringLiteral("Disk0\n64GB"));
+        QCOMPARE(Dlg()->Button(1007)->text(), QStringLiteral("Disk2\n192GB"));
+        QVERIFY(!Dlg()->Button(1008)->isEnabled());
+        QVERIFY(Dlg()->Button(1009)->isEnabled());
+        Click(1009);
+        Click(1009);
+        QCOMPARE(Dlg()->Button(1005)->text(), QStringLiteral("Disk2\n192GB"));
+        QCOMPARE(Dlg()->Button(1007)->text(), QStringLiteral("Disk4\n320GB"));
+        QCOMPARE(SelectedDrive, 4);
+        QVERIFY(Dlg()->Button(1007)->PressedLook());
+        QVERIFY(!Dlg()->Button(1009)->isEnabled());
+        QVERIFY(Dlg()->Button(1008)->isEnabled());
+        Click(1008);
+        Click(1008);
+        QCOMPARE(SelectedDrive, 0);
+        QVERIFY(Dlg()->Button(1005)->PressedLook());
+        QVERIFY(!Dlg()->Button(1008)->isEnabled());
+        QVERIFY(Dlg()->Button(1009)->isEnabled());
+        // Refresh starts over at the first drive.
+        Click(1009);
+        Click(1010);
+        QCOMPARE(SelectedDrive, 0);
+        QCOMPARE(Dlg()->Button(1005)->text(), QStringLiteral("Disk0\n64GB"));
+        QVERIFY(Shown().empty());
+    }
+
+    void EveryButtonIsRefusedWhileASelfTestRuns() {
+        QVERIFY(Start(DemoProfile()));
+        Click(1001);
+        auto* diagnostics = qobject_cast<ui::CDiagnoticsPage*>(Dlg()->Page(kPageDiagnostics));
+        QVERIFY(diagnostics != nullptr);
+        diagnostics->Logic().Run(DiagnosticsPageLogic::kQuick);
+        QCOMPARE(BusyOperation.load(), 1);
+        const int page = Dlg()->CurrentPage();
+        const int drive = SelectedDrive;
+        const size_t before = Shown().size();
+        const int ids[] = {1000, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009, 1010, 1011, 2};
+        for (int id : ids) {
+            Dlg()->Button(id)->setVisible(true);
+            Dlg()->Button(id)->setEnabled(true);
+            Click(id);
+        }
+        const auto shown = Shown();
+        QCOMPARE(shown.size() - before, std::size(ids));
+        for (size_t i = before; i < shown.size(); ++i) {
+            QCOMPARE(Q(shown[i].text), Q(LoadResourceString(247)));
+        }
+        QCOMPARE(Dlg()->CurrentPage(), page);
+        QCOMPARE(SelectedDrive, drive);
+        QVERIFY(!Dlg()->Ended());
+        // The test ends on the drive's clock; its progress reaches the page through the window.
+        diagnostics->Logic().Cancel(DiagnosticsPageLogic::kQuick);
+        diagnostics->Logic().JoinWorkers();
+        QTRY_COMPARE_WITH_TIMEOUT(BusyOperation.load(), 0, 10000);
+    }
+
+    void ProgressOfAnotherPageIsDropped() {
+        QVERIFY(Start(DemoProfile()));
+        Click(1001);
+        auto* diagnostics = qobject_cast<ui::CDiagnoticsPage*>(Dlg()->Page(kPageDiagnostics));
+        // An erase END (kind 4) while the Diagnostics page is current goes nowhere.
+        SelfTestThreadData data;
+        data.operationKind = kOperationSecurityErase;
+        BusyOperation = kOperationSecurityErase;
+        platform::WindowMessage message{Dlg()->Hwnd(), KORVANEMSG_PROGRESS, ProgressWParam(KORVANEMSG_WPARAM_PROGRESSEND),
+                                        reinterpret_cast<intptr_t>(&data)};
+        QCOMPARE(Dlg()->OnKorvaneProgress(message), 1);
+        QCOMPARE(BusyOperation.load(), int(kOperationSecurityErase));
+        QVERIFY(diagnostics->Logic().Controls(DiagnosticsPageLogic::kQuick).runEnabled);
+        BusyOperation = 0;
+    }
+
+    void ClosingIsRefusedWhileBusy() {
+        QVERIFY(Start(DemoProfile()));
+        BusyOperation = kOperationTrim;
+        Dlg()->close();
+        QVERIFY(!Dlg()->Ended());
+        BusyOperation = 0;
+        Click(2);
+        QVERIFY(Dlg()->Ended());
+    }
+
+    void KeysThatWouldScrollAreSwallowed() {
+        QVERIFY(Start(DemoProfile()));
+        Dlg()->Button(1006)->setFocus();
+        QTest::keyClick(Dlg()->Button(1006), Qt::Key_Right);
+        QVERIFY(Dlg()->Button(1006)->HoverLook());
+        QCOMPARE(SelectedDrive, 0);
+        QCOMPARE(Dlg()->CurrentPage(), 0);
+    }
+
+    void NoDriveEndsTheProgramWithItsMessage() {
+        QVERIFY(!Start(test::BaseProfile()));
+        const auto shown = Shown();
+        QCOMPARE(shown.size(), size_t{1});
+        QCOMPARE(Q(shown[0].text), Q(LoadResourceString(360)));
+        QVERIFY(app_->Dialog() == nullptr);
+        // The title was given back: a new start may claim it.
+        QVERIFY(machine_->Machine().Windows().FindWindow(kMainWindowTitle) == platform::kNullHwnd);
+    }
+
+    void FailedSystemInformationClosesWithoutAMessage() {
+        nlohmann::json profile = DrivesProfile(1);
+        profile["wmi"]["faults"] = nlohmann::json::parse(R"([{"on": "connectServer"}])");
+        QVERIFY(!Start(profile));
+        QVERIFY(Shown().empty());
+        QVERIFY(!app_->SecondInstance());
+    }
+
+    void ASecondCopyEndsSilently() {
+        QVERIFY(Start(DemoProfile()));
+        ui::CVARNO_KorvaneApp second;
+        QVERIFY(!second.Start());
+        QVERIFY(second.SecondInstance());
+        QVERIFY(second.Dialog() == nullptr);
+        QVERIFY(Shown().empty());
+    }
+
+    void SystemInfoInKoreanWithAnOsNameOfTwoLines() {
+        nlohmann::json profile = DemoProfile();
+        profile["uiLanguage"] = 1042;
+        QVERIFY(Start(profile));
+        Click(1004);
+        auto* page = qobject_cast<ui::CSysInfoPage*>(Dlg()->Page(kPageSystemInfo));
+        QVERIFY(page != nullptr);
+        const SystemInfo& info = GlobalSystemInfo();
+        QCOMPARE(page->Value(1)->Text(), QString::fromUtf16(info.OsName));
+        QVERIFY2(page->Value(1)->Text().contains(QLatin1Char('\n')), "the OS name keeps its line break");
+        QCOMPARE(page->Value(1)->height(), 20);
+        QCOMPARE(page->Value(2)->Text(), QString::fromUtf16(info.CpuName));
+        QCOMPARE(page->Caption(0)->Text(), Q(LoadResourceString(274, 1042)));
+        for (int row = 0; row < 7; ++row) {
+            QCOMPARE(page->Caption(row)->LabelFont().family(), QStringLiteral("Gulim"));
+            QCOMPARE(page->Value(row)->LabelFont().family(), QStringLiteral("Gulim"));
+            QCOMPARE(page->Caption(row)->TextColor(), QColor(128, 128, 128));
+            QCOMPARE(page->Value(row)->TextColor(), QColor(1, 182, 251));
+            QCOMPARE(page->Caption(row)->geometry(), ui::CSysInfoPage::Rows()[static_cast<size_t>(row)].captionPlace);
+        }
+        QCOMPARE(Dlg()->TitleLabel()->LabelFont().family(), QStringLiteral("Gulim"));
+        SaveArtefact(QStringLiteral("page4-system-info-korean"));
+    }
+};
+
+QTEST_MAIN(WindowTest)
+#include "window_test.moc"
