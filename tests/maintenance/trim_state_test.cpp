@@ -220,11 +220,5 @@ TEST_F(TrimRecoveryTest, OnlyAPlainFolderIsTakenForALeftover) {
     EXPECT_FALSE(Exists(u"C:\\tmpxxxvarno"));
 }
 
-TEST_F(TrimRecoveryTest, DeleteNotificationsAreSwitchedOnWithTheStatusTraced) {
-    EXPECT_EQ(GlobalAtaCommand().SetDeleteNotificationRegistry(), 0u);
-    EXPECT_EQ(Stored(u"SYSTEM\\CurrentControlSet\\Control\\FileSystem", u"DisableDeleteNotification"), 0u);
-    EXPECT_TRUE(HasInOrder(Lines(), {"SetDeleteNotificationRegistry::RegSetValueEx():0 .", ""}));
-}
-
 }  // namespace
 }  // namespace tarvex
