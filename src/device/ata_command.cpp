@@ -43,6 +43,12 @@ std::unique_ptr<platform::Device> OpenDevice(std::u16string_view path, uint32_t 
     return devices->CreateFile(path, access, shareMode, win::OPEN_EXISTING, flagsAndAttributes);
 }
 
+void ATACommand::EnableRestorePrivilege() {
+    if (platform::Registry* registry = platform::Current().registry) {
+        (void)registry->EnablePrivilege(u"SeRestorePrivilege");
+    }
+}
+
 bool IsUsbPath(std::u16string_view path) {
     return platform::FoldCase(path).find(u"usb") != std::u16string::npos;
 }

@@ -125,6 +125,32 @@ public:
     // Enables SeRestorePrivilege in the process token; a failure is ignored.
     void EnableRestorePrivilege();
 
+    // The product's registry helpers on HKEY_LOCAL_MACHINE\<subKey> (both enable
+    // SeRestorePrivilege first). WriteVarnoRegistry creates the key when missing and stores
+    // `dataSize` bytes of `data` as a value of `type`. ReadVarnoRegistry reads at most
+    // `dataSize` bytes into `data`; when the key or the value is missing, or the value does
+    // not fit, `data` keeps what the caller put there (its default). `type` names the type
+    // the caller expects; the stored type is not checked, so a DWORD read into a QWORD
+    // buffer fills its low half. Both return the Win32 status of the last registry call.
+    uint32_t WriteVarnoRegistry(std::u16string_view subKey, std::u16string_view valueName, uint32_t dataSize,
+                                uint32_t type, const void* data);
+    uint32_t ReadVarnoRegistry(std::u16string_view subKey, std::u16string_view valueName, uint32_t dataSize,
+                               uint32_t type, void* data);
+
+    // The clean-up of what an interrupted TRIM run leaves behind: switches delete
+    // notifications on and removes the "tmpxxxvarno" folder at the root of every NTFS volume
+    // of every drive in PhysicalDriveTable.
+    void DeleteTrimTempFolder();
+    // Sets HKLM\SYSTEM\CurrentControlSet\Control\FileSystem "DisableDeleteNotification" to 0;
+    // returns the Win32 status of the registry call (0: success).
+    uint32_t SetDeleteNotificationRegistry();
+    // Deletes the files of folder `path` (read-only ones too), with `recursive` its
+    // subfolders as well, then the folder itself; a folder that keeps a subfolder (not
+    // recursive) stays. 0 on success and when `path` does not exist, else the Win32 error.
+    // A link to a folder (a reparse point) is removed as a link: what it points to is
+    // never entered.
+    uint32_t DeleteDirectory(std::u16string_view path, bool recursive);
+
     // The monitoring service through the service control manager. QueryServiceState fills
     // `status`; SetServiceRunning switches it on (auto start, started) or off (demand start,
     // stopped) and returns the result of the start or stop request.

@@ -51,10 +51,6 @@ std::optional<uint32_t> ReadDword(const char16_t* name) {
 
 }  // namespace
 
-void ATACommand::EnableRestorePrivilege() {
-    (void)platform::Current().registry->EnablePrivilege(u"SeRestorePrivilege");
-}
-
 bool ATACommand::WriteTemperatureAlert(int value) {
     EnableRestorePrivilege();
     return WriteDword(kTemperatureValue, static_cast<uint32_t>(value));

@@ -240,5 +240,30 @@ TEST(SimFiles, HostLinksAndSpecialFilesOfAMappedFolderShowAsWhatTheyAre) {
     EXPECT_EQ(test::ReadHostFile(host.Path() / "plain.txt"), "x");
 }
 
+TEST(SimFiles, ALinkToAFolderIsListedAsAReparsePointAndRemovedAsALink) {
+    test::TestMachine m;
+    auto& files = m->Files();
+    ASSERT_TRUE(files.CreateDirectory(u"C:\\Data"));
+    WriteText(files, u"C:\\Data\\keep.txt", "wb", "kept");
+    ASSERT_TRUE(files.CreateDirectory(u"C:\\tmpxxxvarno"));
+    std::filesystem::create_directory_symlink(m.Host(u"C:\\Data"), m.Host(u"C:\\tmpxxxvarno") / "data");
+
+    platform::FindData d;
+    auto find = files.FindFirstFile(u"C:\\tmpxxxvarno\\d*", &d);
+    ASSERT_TRUE(find);
+    EXPECT_EQ(d.fileName, u"data");
+    EXPECT_EQ(d.attributes, win::FILE_ATTRIBUTE_DIRECTORY | win::FILE_ATTRIBUTE_REPARSE_POINT);
+    EXPECT_EQ(files.GetFileAttributes(u"C:\\tmpxxxvarno\\data"),
+              win::FILE_ATTRIBUTE_DIRECTORY | win::FILE_ATTRIBUTE_REPARSE_POINT);
+    find.reset();
+
+    EXPECT_FALSE(files.DeleteFile(u"C:\\tmpxxxvarno\\data")) << "a folder link is a folder to DeleteFile";
+    EXPECT_EQ(GetLastError(), win::ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(files.RemoveDirectory(u"C:\\tmpxxxvarno\\data")) << "removed although what it points to is not empty";
+    EXPECT_EQ(files.GetFileAttributes(u"C:\\tmpxxxvarno\\data"), win::INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(test::ReadHostFile(m.Host(u"C:\\Data\\keep.txt")), "kept") << "the folder it pointed to stays whole";
+    EXPECT_TRUE(files.RemoveDirectory(u"C:\\tmpxxxvarno"));
+}
+
 }  // namespace
 }  // namespace tarvex::sim

@@ -393,11 +393,15 @@ bool SimFiles::RemoveDirectory(std::u16string_view path) {
         SetLastError(ERROR_DIRECTORY);
         return false;
     }
-    if (r.isRoot || (st.st_mode & S_IWUSR) == 0) {
+    struct stat own {};
+    const bool link = !r.isRoot && ::lstat(r.host.c_str(), &own) == 0 && S_ISLNK(own.st_mode);
+    if (r.isRoot || (!link && (st.st_mode & S_IWUSR) == 0)) {
         SetLastError(win::ERROR_ACCESS_DENIED);
         return false;
     }
-    if (::rmdir(r.host.c_str()) != 0) {
+    // A symbolic link to a folder goes as a link, as a junction does on Windows: what it
+    // points to stays.
+    if (link ? ::unlink(r.host.c_str()) != 0 : ::rmdir(r.host.c_str()) != 0) {
         SetLastError(ErrorFromErrno(errno));
         return false;
     }
@@ -421,7 +425,10 @@ bool SimFiles::DeleteFile(std::u16string_view path) {
         SetLastError(MissingError(r.host));
         return false;
     }
-    if (S_ISDIR(st.st_mode) || IsHostSpecial(st) || (st.st_mode & S_IWUSR) == 0) {
+    // A link to a folder is a folder to DeleteFileW: RemoveDirectoryW removes it.
+    struct stat target {};
+    const bool linkToFolder = S_ISLNK(st.st_mode) && ::stat(r.host.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+    if (S_ISDIR(st.st_mode) || linkToFolder || IsHostSpecial(st) || (st.st_mode & S_IWUSR) == 0) {
         SetLastError(win::ERROR_ACCESS_DENIED);
         return false;
     }
@@ -536,29 +543,41 @@ std::unique_ptr<platform::FindHandle> SimFiles::FindFirstFile(std::u16string_vie
         d.lastAccessTime = pinned ? d.lastWriteTime : FromTimespec(st.st_atim);
         entries.push_back(std::move(d));
     };
-    std::vector<std::pair<std::u16string, struct stat>> found;
+    struct Found {
+        std::u16string name;
+        struct stat st;
+        bool link;
+    };
+    std::vector<Found> found;
     if (DIR* d = ::opendir(dir.host.c_str())) {
         while (dirent* e = ::readdir(d)) {
             std::string name = e->d_name;
             if (name == "." || name == "..") {
                 continue;
             }
+            const fs::path entry = dir.host / name;
             struct stat st {};
-            if (::stat((dir.host / name).c_str(), &st) == 0) {
-                found.emplace_back(Utf8ToUtf16(name), st);
+            struct stat own {};
+            if (::stat(entry.c_str(), &st) == 0) {
+                const bool link = ::lstat(entry.c_str(), &own) == 0 && S_ISLNK(own.st_mode);
+                found.push_back(Found{Utf8ToUtf16(name), st, link});
             }
         }
         ::closedir(d);
     }
     std::sort(found.begin(), found.end(),
-              [](const auto& a, const auto& b) { return FoldCase(a.first) < FoldCase(b.first); });
+              [](const Found& a, const Found& b) { return FoldCase(a.name) < FoldCase(b.name); });
     // Folders other than a root list "." and ".." first, as NTFS does.
     if (!dir.isRoot) {
         add(u".", dst, false, std::nullopt);
         add(u"..", dst, false, std::nullopt);
     }
-    for (const auto& [name, st] : found) {
-        add(name, st, false, std::nullopt);
+    for (const Found& f : found) {
+        add(f.name, f.st, false, std::nullopt);
+        // A symbolic link is listed with what it points to, marked as a reparse point.
+        if (f.link && !entries.empty() && entries.back().fileName == f.name) {
+            entries.back().attributes |= win::FILE_ATTRIBUTE_REPARSE_POINT;
+        }
     }
     {
         std::vector<std::pair<std::u16string, Overlay>> overlays;
