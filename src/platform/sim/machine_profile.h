@@ -51,6 +51,9 @@ struct MachineProfile {
     std::string description;  // free text for people
     ProfileOs os;
     uint16_t uiLanguage = 1033;
+    // The user's locale as the C runtime names it ("Korean_Korea.949"); by default the one of
+    // the UI language.
+    std::optional<std::string> locale;
     std::u16string programPath;       // the GUI program's full Windows path
     std::u16string currentDirectory;  // defaults to the program's folder
     std::optional<std::u16string> commandLine;
