@@ -398,6 +398,9 @@ MachineProfile Parse(const json& root, MachineProfile profile, const std::filesy
     if (const json* shell = o.Raw("shell")) {
         profile.shell = ParseShellProfile(*shell, "$.shell");
     }
+    if (const json* tree = o.Raw("deviceTree")) {
+        profile.deviceTree = ParseDeviceTreeProfile(*tree, "$.deviceTree");
+    }
     o.Finish();
     const size_t listedVolumes = profile.volumes.size();
     CompleteVolumes(o, &profile);

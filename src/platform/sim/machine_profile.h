@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/devices/device_tree.h"
 #include "platform/sim/devices/drive_profile.h"
 #include "platform/sim/services/service_profile.h"
 #include "platform/sim/shell/shell_profile.h"
@@ -70,6 +71,7 @@ struct MachineProfile {
     HardwareProfile hardware;  // controllers, memory, board, BIOS, processors, WMI faults
     std::vector<ServiceProfile> services;  // the services the service control manager knows
     ShellProfile shell;                    // scripted failures of pipes and child processes
+    DeviceTreeProfile deviceTree;          // the configuration manager's library and its failures
     // The JSON text the profile was read from, so that a program the PC starts (diskpart) can
     // read the very same machine.
     std::string text;

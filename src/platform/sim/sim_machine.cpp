@@ -124,6 +124,7 @@ std::unique_ptr<SimMachine> SimMachine::Create(const MachineProfile& profile, co
         m->devices_->SetSpeedFile(m->stateDir_ / "clock.json", m->clock_->Speed());
     }
     m->devices_->AttachVolumes(&m->volumes_->List(), SystemDriveLetter(m->profile_));
+    m->devices_->SetDeviceTree(m->profile_.deviceTree);
     m->wmi_ = std::make_unique<SimWmi>(m->profile_, *m->volumes_,
                                        m->system_->GetEnvironmentVariable(u"COMPUTERNAME").value_or(u"TARVEX-PC"));
 
