@@ -1,10 +1,11 @@
 #pragma once
-// Disks, SCSI ports and volumes as CreateFileW and DeviceIoControl reach them, and the disk
-// device-interface listing of the setup API. Request buffers keep the 32-bit Windows layouts
+// Disks, SCSI ports and volumes as CreateFileW and DeviceIoControl reach them, the disk
+// device-interface listing of the setup API, and the configuration manager's device tree. Request buffers keep the 32-bit Windows layouts
 // the program sends; a pointer that such a layout puts in a 4-byte field (the direct ATA
 // pass-through's data buffer) travels beside the request in `directData`.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -56,6 +57,19 @@ public:
                                           std::span<uint8_t> detail, uint32_t* requiredSize) = 0;
 };
 
+// "cfgmgr32.dll" loaded at run time, with the two device-tree calls looked up in it. The calls
+// return a CONFIGRET (CR_SUCCESS 0). The library is freed (FreeLibrary) when the object goes.
+class ConfigManager {
+public:
+    virtual ~ConfigManager() = default;
+    // CM_Locate_DevNodeW: the device node of `deviceId`; the tree's root when there is none
+    // (NULL) or it is empty. `devInst` is set to 0 when the call fails.
+    virtual uint32_t CM_Locate_DevNode(uint32_t* devInst, std::optional<std::u16string_view> deviceId,
+                                       uint32_t flags) = 0;
+    // CM_Reenumerate_DevNode: the node's drivers look again for the devices below it.
+    virtual uint32_t CM_Reenumerate_DevNode(uint32_t devInst, uint32_t flags) = 0;
+};
+
 class Devices {
 public:
     virtual ~Devices() = default;
@@ -67,8 +81,9 @@ public:
     // SetupDiGetClassDevsW(classGuid, NULL, NULL, flags). Null for an invalid handle.
     virtual std::unique_ptr<DeviceInfoSet> SetupDiGetClassDevs(const uint8_t (&classGuid)[16],
                                                                uint32_t flags) = 0;
-    // CM_Locate_DevNodeW + CM_Reenumerate_DevNode on the device tree's root.
-    virtual bool ReenumerateDevices() = 0;
+    // LoadLibraryW("cfgmgr32.dll") and GetProcAddress of both calls: null, with the last error
+    // set, when the library or one of the calls is not there.
+    virtual std::unique_ptr<ConfigManager> LoadConfigManager() = 0;
 };
 
 }  // namespace tarvex::platform

@@ -6,6 +6,7 @@
 #include "platform/devices.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"
+#include "platform/kernel_objects.h"
 #include "platform/network.h"
 #include "platform/registry.h"
 #include "platform/services.h"
@@ -30,6 +31,7 @@ struct Platform {
     Clock* clock = nullptr;
     Windows* windows = nullptr;
     Dialogs* dialogs = nullptr;
+    KernelObjects* kernelObjects = nullptr;
 };
 
 // Installs the process's bundle (the caller keeps it alive while installed); null uninstalls.

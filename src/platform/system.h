@@ -1,6 +1,7 @@
 #pragma once
 // System facts: the OS version record, the UI language, the command line, the environment,
-// the module file name, and the conversions between UTF-16 and the ANSI code page.
+// the module file name, the conversions between UTF-16 and the ANSI code page, and the C
+// runtime's locale.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -29,6 +30,14 @@ static_assert(offsetof(OsVersionInfoExW, wServicePackMajor) == 276);
 inline constexpr uint32_t kOsVersionInfoWSize = 276;
 inline constexpr uint32_t kOsVersionInfoExWSize = 284;
 
+// The categories of the C runtime's setlocale, numbered as the Windows runtime numbers them.
+inline constexpr int kLcAll = 0;
+inline constexpr int kLcCollate = 1;
+inline constexpr int kLcCtype = 2;
+inline constexpr int kLcMonetary = 3;
+inline constexpr int kLcNumeric = 4;
+inline constexpr int kLcTime = 5;
+
 class System {
 public:
     virtual ~System() = default;
@@ -49,6 +58,12 @@ public:
     virtual std::string WideToAnsi(std::u16string_view text, char defaultChar = '?',
                                    bool* usedDefault = nullptr) = 0;
     virtual std::u16string AnsiToWide(std::string_view text) = 0;
+
+    // setlocale of the C runtime, for this process: `locale` "" is the user's default locale
+    // (a name such as "Korean_Korea.949"), "C" the neutral one, nothing (NULL) asks without
+    // changing anything. Returns the category's locale name afterwards; nothing, with the
+    // locale left as it was, for a category or a name the runtime does not know.
+    virtual std::optional<std::string> SetLocale(int category, std::optional<std::u16string_view> locale) = 0;
 };
 
 }  // namespace tarvex::platform

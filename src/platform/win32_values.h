@@ -33,9 +33,12 @@ inline constexpr uint32_t ERROR_INVALID_PARAMETER = 87;
 inline constexpr uint32_t ERROR_DISK_FULL = 112;
 inline constexpr uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
 inline constexpr uint32_t ERROR_INVALID_NAME = 123;
+inline constexpr uint32_t ERROR_MOD_NOT_FOUND = 126;
+inline constexpr uint32_t ERROR_PROC_NOT_FOUND = 127;
 inline constexpr uint32_t ERROR_DIR_NOT_EMPTY = 145;
 inline constexpr uint32_t ERROR_ALREADY_EXISTS = 183;
 inline constexpr uint32_t ERROR_BAD_EXE_FORMAT = 193;
+inline constexpr uint32_t ERROR_FILENAME_EXCED_RANGE = 206;
 inline constexpr uint32_t ERROR_MORE_DATA = 234;
 inline constexpr uint32_t ERROR_NO_MORE_ITEMS = 259;
 inline constexpr uint32_t ERROR_IO_DEVICE = 1117;
@@ -198,6 +201,20 @@ inline constexpr uint32_t HANDLE_FLAG_INHERIT = 0x00000001;
 inline constexpr uint32_t STARTF_USESTDHANDLES = 0x00000100;
 inline constexpr uint32_t ERROR_BROKEN_PIPE = 109;
 inline constexpr uint32_t MOVEFILE_REPLACE_EXISTING = 0x00000001;
+
+// The configuration manager (cfgmgr32): CONFIGRET results and the flags of the device-tree calls.
+inline constexpr uint32_t CR_SUCCESS = 0x00;
+inline constexpr uint32_t CR_INVALID_POINTER = 0x03;
+inline constexpr uint32_t CR_INVALID_FLAG = 0x04;
+inline constexpr uint32_t CR_INVALID_DEVNODE = 0x05;
+inline constexpr uint32_t CR_NO_SUCH_DEVNODE = 0x0D;
+inline constexpr uint32_t CR_FAILURE = 0x13;
+inline constexpr uint32_t CR_ACCESS_DENIED = 0x33;
+inline constexpr uint32_t NUM_CR_RESULTS = 0x3B;  // one past the last CONFIGRET
+inline constexpr uint32_t CM_LOCATE_DEVNODE_NORMAL = 0x00;
+inline constexpr uint32_t CM_LOCATE_DEVNODE_BITS = 0x07;
+inline constexpr uint32_t CM_REENUMERATE_NORMAL = 0x00;
+inline constexpr uint32_t CM_REENUMERATE_BITS = 0x07;
 
 // Operating system platform and product types.
 inline constexpr uint32_t VER_PLATFORM_WIN32_NT = 2;

@@ -35,7 +35,7 @@ public:
     std::unique_ptr<platform::DeviceInfoSet> SetupDiGetClassDevs(const uint8_t (&)[16], uint32_t) override {
         return nullptr;
     }
-    bool ReenumerateDevices() override { return true; }
+    std::unique_ptr<platform::ConfigManager> LoadConfigManager() override { return nullptr; }
 
     std::vector<Open> opens;
     std::vector<Request> requests;

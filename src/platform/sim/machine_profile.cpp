@@ -40,6 +40,24 @@ std::u16string WindowsPathField(JsonObject& o, const std::string& key, bool requ
     return Utf8ToUtf16(*v);
 }
 
+// A locale name as the C runtime gives it for "": "<language>_<country>.<code page>" in
+// printable ASCII, such as "Chinese (Traditional)_Taiwan.950".
+bool IsLocaleName(const std::string& name) {
+    const size_t underscore = name.find('_');
+    const size_t dot = name.rfind('.');
+    if (underscore == std::string::npos || dot == std::string::npos || underscore == 0 || dot < underscore + 2 ||
+        dot + 1 == name.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < name.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        if (c < 0x20 || c > 0x7E || c == ';' || c == '=' || (i > dot && !std::isdigit(c))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void AppendUtf16Le(std::vector<uint8_t>& out, const std::u16string& s) {
     for (char16_t c : s) {
         out.push_back(static_cast<uint8_t>(c & 0xFF));
@@ -295,6 +313,13 @@ MachineProfile Parse(const json& root, MachineProfile profile, const std::filesy
         ParseOs(std::move(os), &profile.os);
     }
     profile.uiLanguage = static_cast<uint16_t>(o.Int("uiLanguage", 1, 0xFFFF));
+    if (auto locale = o.OptionalString("locale", 127)) {
+        if (!IsLocaleName(*locale)) {
+            throw JsonError(o.PathOf("locale"), "expected a locale name language_country.code page such as "
+                                                "\"Korean_Korea.949\", found \"" + *locale + "\"");
+        }
+        profile.locale = *locale;
+    }
 
     JsonObject program = o.Object("program");
     profile.programPath = WindowsPathField(program, "path", true, true);
@@ -372,6 +397,9 @@ MachineProfile Parse(const json& root, MachineProfile profile, const std::filesy
     }
     if (const json* shell = o.Raw("shell")) {
         profile.shell = ParseShellProfile(*shell, "$.shell");
+    }
+    if (const json* tree = o.Raw("deviceTree")) {
+        profile.deviceTree = ParseDeviceTreeProfile(*tree, "$.deviceTree");
     }
     o.Finish();
     const size_t listedVolumes = profile.volumes.size();

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/devices/device_tree.h"
 #include "platform/sim/devices/drive_profile.h"
 #include "platform/sim/services/service_profile.h"
 #include "platform/sim/shell/shell_profile.h"
@@ -51,6 +52,9 @@ struct MachineProfile {
     std::string description;  // free text for people
     ProfileOs os;
     uint16_t uiLanguage = 1033;
+    // The user's locale as the C runtime names it ("Korean_Korea.949"); by default the one of
+    // the UI language.
+    std::optional<std::string> locale;
     std::u16string programPath;       // the GUI program's full Windows path
     std::u16string currentDirectory;  // defaults to the program's folder
     std::optional<std::u16string> commandLine;
@@ -67,6 +71,7 @@ struct MachineProfile {
     HardwareProfile hardware;  // controllers, memory, board, BIOS, processors, WMI faults
     std::vector<ServiceProfile> services;  // the services the service control manager knows
     ShellProfile shell;                    // scripted failures of pipes and child processes
+    DeviceTreeProfile deviceTree;          // the configuration manager's library and its failures
     // The JSON text the profile was read from, so that a program the PC starts (diskpart) can
     // read the very same machine.
     std::string text;

@@ -127,6 +127,7 @@ std::unique_ptr<SimMachine> SimMachine::Create(const MachineProfile& profile, co
         m->devices_->SetSpeedFile(m->stateDir_ / "clock.json", m->clock_->Speed());
     }
     m->devices_->AttachVolumes(&m->volumes_->List(), SystemDriveLetter(m->profile_));
+    m->devices_->SetDeviceTree(m->profile_.deviceTree);
     m->wmi_ = std::make_unique<SimWmi>(m->profile_, *m->volumes_,
                                        m->system_->GetEnvironmentVariable(u"COMPUTERNAME").value_or(u"TARVEX-PC"));
 
@@ -143,6 +144,8 @@ std::unique_ptr<SimMachine> SimMachine::Create(const MachineProfile& profile, co
 
     // Windows of the machine scope are seen by every program on this PC.
     m->windows_ = std::make_unique<SimWindows>(m->stateDir_ / "windows");
+    // So are its named mutexes.
+    m->kernelObjects_ = std::make_unique<SimKernelObjects>(m->stateDir_ / "mutexes");
     m->dialogs_ = std::make_unique<SimDialogs>();
 
     m->platform_.registry = m->registry_.get();
@@ -151,6 +154,7 @@ std::unique_ptr<SimMachine> SimMachine::Create(const MachineProfile& profile, co
     m->platform_.files = m->files_.get();
     m->platform_.windows = m->windows_.get();
     m->platform_.dialogs = m->dialogs_.get();
+    m->platform_.kernelObjects = m->kernelObjects_.get();
     m->platform_.devices = m->devices_.get();
     m->platform_.volumes = m->volumes_.get();
     m->platform_.wmi = m->wmi_.get();

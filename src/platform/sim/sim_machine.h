@@ -19,6 +19,7 @@
 #include "platform/sim/sim_clock.h"
 #include "platform/sim/sim_dialogs.h"
 #include "platform/sim/sim_files.h"
+#include "platform/sim/sim_kernel_objects.h"
 #include "platform/sim/sim_registry.h"
 #include "platform/sim/sim_system.h"
 #include "platform/sim/sim_windows.h"
@@ -75,6 +76,8 @@ public:
     SimClock& Clock() { return *clock_; }
     SimFiles& Files() { return *files_; }
     SimWindows& Windows() { return *windows_; }
+    // The named mutexes, shared by the programs on this PC.
+    SimKernelObjects& KernelObjects() { return *kernelObjects_; }
     SimDialogs& Dialogs() { return *dialogs_; }
     // The storage stack and its drives (request log, drive state) for tests and tools.
     SimDevices& Devices() { return *devices_; }
@@ -98,6 +101,7 @@ private:
     std::unique_ptr<SimClock> clock_;
     std::unique_ptr<SimFiles> files_;
     std::unique_ptr<SimWindows> windows_;
+    std::unique_ptr<SimKernelObjects> kernelObjects_;
     std::unique_ptr<SimDialogs> dialogs_;
     std::unique_ptr<SimDevices> devices_;
     std::unique_ptr<SimVolumes> volumes_;

@@ -8,8 +8,41 @@
 
 namespace tarvex::sim {
 
+namespace {
+
+struct LanguageLocale {
+    uint16_t language;
+    const char* locale;
+};
+
+// The user locales of the languages the program has texts for, as the runtime names them.
+constexpr LanguageLocale kLanguageLocales[] = {
+    {1033, "English_United States.1252"},
+    {1028, "Chinese (Traditional)_Taiwan.950"},
+    {1041, "Japanese_Japan.932"},
+    {1042, "Korean_Korea.949"},
+    {1049, "Russian_Russia.1251"},
+    {2052, "Chinese (Simplified)_People's Republic of China.936"},
+};
+
+constexpr const char* kCategoryNames[] = {"LC_ALL", "LC_COLLATE", "LC_CTYPE", "LC_MONETARY", "LC_NUMERIC", "LC_TIME"};
+
+}  // namespace
+
+std::string DefaultLocaleOfLanguage(uint16_t uiLanguage) {
+    for (const LanguageLocale& l : kLanguageLocales) {
+        if (l.language == uiLanguage) {
+            return l.locale;
+        }
+    }
+    return kLanguageLocales[0].locale;
+}
+
 SimSystem::SimSystem(const MachineProfile& profile, std::u16string moduleFileName)
     : os_(profile.os), uiLanguage_(profile.uiLanguage), moduleFileName_(std::move(moduleFileName)) {
+    userLocale_ = profile.locale.value_or(DefaultLocaleOfLanguage(uiLanguage_));
+    // A program starts in the neutral locale until it asks for another.
+    locales_.fill("C");
     commandLine_ = profile.commandLine.value_or(u"\"" + profile.programPath + u"\"");
     // The variables every Windows PC has, then the profile's own.
     std::map<std::u16string, std::u16string> vars = {
@@ -92,5 +125,55 @@ std::string SimSystem::WideToAnsi(std::u16string_view text, char defaultChar, bo
 }
 
 std::u16string SimSystem::AnsiToWide(std::string_view text) { return platform::Utf8ToUtf16(text); }
+
+std::optional<std::string> SimSystem::SetLocale(int category, std::optional<std::u16string_view> locale) {
+    if (category < platform::kLcAll || category > platform::kLcTime) {
+        return std::nullopt;
+    }
+    std::lock_guard lock(localeMutex_);
+    if (locale) {
+        // "" is the user's locale; otherwise a name the runtime knows, in any case.
+        std::optional<std::string> chosen;
+        if (locale->empty()) {
+            chosen = userLocale_;
+        } else if (*locale == u"C") {
+            chosen = "C";
+        } else if (platform::EqualsIgnoreCase(*locale, platform::Utf8ToUtf16(userLocale_))) {
+            chosen = userLocale_;
+        } else {
+            for (const LanguageLocale& l : kLanguageLocales) {
+                if (platform::EqualsIgnoreCase(*locale, platform::Utf8ToUtf16(l.locale))) {
+                    chosen = l.locale;
+                }
+            }
+        }
+        if (!chosen) {
+            return std::nullopt;
+        }
+        if (category == platform::kLcAll) {
+            for (size_t c = 1; c < locales_.size(); ++c) {
+                locales_[c] = *chosen;
+            }
+        } else {
+            locales_[static_cast<size_t>(category)] = *chosen;
+        }
+    }
+    if (category != platform::kLcAll) {
+        return locales_[static_cast<size_t>(category)];
+    }
+    // One name when every category has it, else each category by name.
+    bool same = true;
+    for (size_t c = 2; c < locales_.size(); ++c) {
+        same = same && locales_[c] == locales_[1];
+    }
+    if (same) {
+        return locales_[1];
+    }
+    std::string all;
+    for (size_t c = 1; c < locales_.size(); ++c) {
+        all += std::string(all.empty() ? "" : ";") + kCategoryNames[c] + "=" + locales_[c];
+    }
+    return all;
+}
 
 }  // namespace tarvex::sim

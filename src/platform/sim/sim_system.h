@@ -1,12 +1,18 @@
 #pragma once
 // System facts of the emulated PC, from its profile.
+#include <array>
 #include <map>
+#include <mutex>
 #include <string>
 
 #include "platform/sim/machine_profile.h"
 #include "platform/system.h"
 
 namespace tarvex::sim {
+
+// The locale name the runtime of a Windows PC with this UI language chooses for "";
+// "English_United States.1252" for a language it does not know.
+std::string DefaultLocaleOfLanguage(uint16_t uiLanguage);
 
 class SimSystem : public platform::System {
 public:
@@ -21,6 +27,12 @@ public:
     std::u16string GetModuleFileName() override { return moduleFileName_; }
     std::string WideToAnsi(std::u16string_view text, char defaultChar, bool* usedDefault) override;
     std::u16string AnsiToWide(std::string_view text) override;
+    // Never the host's setlocale: the emulated PC's runtime keeps its own locale per process.
+    std::optional<std::string> SetLocale(int category, std::optional<std::u16string_view> locale) override;
+
+    // The user's default locale, which SetLocale gives for "": the profile's `locale`, else
+    // the one of its UI language.
+    [[nodiscard]] const std::string& UserLocale() const { return userLocale_; }
 
     void SetCommandLine(std::u16string commandLine) { commandLine_ = std::move(commandLine); }
 
@@ -30,6 +42,9 @@ private:
     std::u16string commandLine_;
     std::u16string moduleFileName_;
     std::map<std::u16string, std::u16string> environment_;  // keyed by folded name
+    std::string userLocale_;
+    std::mutex localeMutex_;
+    std::array<std::string, 6> locales_;  // by category; LC_ALL's slot is unused
 };
 
 }  // namespace tarvex::sim

@@ -4,9 +4,8 @@
 // is also kept in a log so tests can check what a worker reported and in which order.
 //
 // Windows of the machine scope are also listed in a folder of the state directory, one entry
-// file per window, which its process holds locked (flock) while it lives: an entry that
-// nobody holds belongs to a process that ended and counts as gone. Adding, claiming and
-// looking up shared windows happen under the folder's lock file.
+// per window with its title (SharedEntries): an entry goes with its process, however it ends.
+// Adding, claiming and looking up shared windows happen under the folder's lock file.
 #include <deque>
 #include <filesystem>
 #include <map>
@@ -15,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/shared_entries.h"
 #include "platform/windowing.h"
 
 namespace tarvex::sim {
@@ -50,7 +50,6 @@ private:
         std::function<void(const platform::WindowMessage&)> sink;
         std::deque<platform::WindowMessage> queue;
         platform::WindowScope scope = platform::WindowScope::Process;
-        int entryFd = -1;  // the locked entry file of a shared window
     };
     // The live windows of other processes in the shared folder, by handle (dead entries are
     // removed on the way). The caller holds mutex_ and the folder lock.
@@ -58,12 +57,9 @@ private:
     // Adds a window; `claim`: only when no window has the title. The caller holds mutex_.
     platform::Hwnd Add(std::u16string_view title, std::function<void(const platform::WindowMessage&)> sink,
                        platform::WindowScope scope, bool claim);
-    std::filesystem::path EntryOf(platform::Hwnd hwnd) const;
-    // Writes a shared window's entry: a new locked file, or the title into the held one.
-    bool WriteEntry(platform::Hwnd hwnd, Window& w);
 
     std::mutex mutex_;
-    std::optional<std::filesystem::path> sharedDir_;
+    std::optional<SharedEntries> shared_;  // the shared folder's entries of this process
     std::map<platform::Hwnd, Window> windows_;
     std::vector<platform::WindowMessage> log_;
     platform::Hwnd next_ = 0x10010;

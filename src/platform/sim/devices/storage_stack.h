@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/devices.h"
+#include "platform/sim/devices/device_tree.h"
 #include "platform/sim/devices/nvme_drive.h"
 #include "platform/sim/devices/sata_drive.h"
 #include "platform/sim/volumes/volume_profile.h"
@@ -55,7 +56,11 @@ public:
                                                  uint32_t disposition, uint32_t flagsAndAttributes) override;
     std::unique_ptr<platform::DeviceInfoSet> SetupDiGetClassDevs(const uint8_t (&classGuid)[16],
                                                                  uint32_t flags) override;
-    bool ReenumerateDevices() override { return true; }
+    std::unique_ptr<platform::ConfigManager> LoadConfigManager() override { return deviceTree_.Load(); }
+
+    // The device tree behind LoadConfigManager (re-enumerations, loaded libraries).
+    SimDeviceTree& DeviceTree() { return deviceTree_; }
+    void SetDeviceTree(const DeviceTreeProfile& profile) { deviceTree_ = SimDeviceTree(profile); }
 
     // The volumes that \\.\C: and the other drive letters open (kept by the caller). Each disk
     // gets the partition table of its volumes; `systemDrive`'s partition is the active one.
@@ -144,6 +149,7 @@ private:
     size_t logBytes_ = 0;      // input and direct-data bytes the kept requests hold
     uint64_t nextSequence_ = 0;
     const std::vector<VolumeProfile>* volumes_ = nullptr;
+    SimDeviceTree deviceTree_;
 };
 
 // The data phase an ATA command has, as a driver that is not told (IDE pass-through) infers it.
