@@ -118,14 +118,163 @@ QString ArtefactDir() {
 class ArtworkTest : public QObject {
     Q_OBJECT
 private slots:
-    void SaveContactSheet() {
+    void EveryNamedResourceLoads() {
+        // The first use draws everything: printed, so that a slow picture shows (not asserted).
         QElapsedTimer timer;
         timer.start();
-        const std::vector<int> ids = SkinResourceIds();
-        for (int id : ids) {
+        for (int id : SkinResourceIds()) {
             QVERIFY(!LoadSkinImage(id).isNull());
         }
-        qInfo("all %d pictures drawn in %lld ms", static_cast<int>(ids.size()), static_cast<long long>(timer.elapsed()));
+        qInfo("first drawing of all pictures: %lld ms", static_cast<long long>(timer.elapsed()));
+        std::vector<int> named = {135, 177, 178, 179, 182, 183, 184, 187, 191, 193, 194, 202, 203, 207, 231};
+        for (int id = 137; id <= 176; ++id) {
+            named.push_back(id);
+        }
+        for (int id = 233; id <= 241; ++id) {
+            named.push_back(id);
+        }
+        for (int id : named) {
+            const QImage image = LoadSkinImage(id);
+            QVERIFY2(!image.isNull(), qPrintable(QString::number(id)));
+            QCOMPARE(image.size(), SkinBitmapSize(id));
+        }
+        QCOMPARE(SkinBitmapSize(135), QSize(860, 640));
+        QCOMPARE(SkinBitmapSize(177), QSize(620, 430));
+        // The faces of one control share one size, or the control would jump between states.
+        const std::vector<std::vector<int>> families = {
+            {137, 138, 139, 140, 141, 142, 143, 144, 145, 146}, {147, 148, 149, 150, 151, 152},
+            {153, 154, 155, 156}, {157, 158}, {163, 164, 165}, {166, 167, 168}, {170, 171, 183, 172, 173, 184},
+            {174, 175, 176, 235}, {177, 178, 179, 180, 187}, {193, 194}, {231, 202, 203}, {233, 234},
+            {236, 237}, {238, 239, 240, 241}};
+        for (const auto& family : families) {
+            for (int id : family) {
+                QVERIFY2(SkinBitmapSize(id) == SkinBitmapSize(family.front()), qPrintable(QString::number(id)));
+            }
+        }
+        const std::vector<int> all = SkinResourceIds();
+        QVERIFY(std::is_sorted(all.begin(), all.end()));
+        QVERIFY(std::adjacent_find(all.begin(), all.end()) == all.end());
+    }
+
+    void PlacesFitTheirBackgroundsAndDoNotOverlap() {
+        CheckPlaces(std::begin(kWindowPlaces), std::end(kWindowPlaces));
+        CheckPlaces(std::begin(kDriveInfoPlaces), std::end(kDriveInfoPlaces));
+        CheckPlaces(std::begin(kUtilitiesPlaces), std::end(kUtilitiesPlaces));
+        CheckPlaces(std::begin(kSysOptPlaces), std::end(kSysOptPlaces));
+        CheckPlaces(std::begin(kDiagnosticsPlaces), std::end(kDiagnosticsPlaces));
+        CheckPlaces(std::begin(kAtaSummaryPlaces), std::end(kAtaSummaryPlaces));
+        // The page buttons leave their caption area (56..182 of the face) inside the face, and
+        // the column they stand in ends before the property sheet.
+        QVERIFY(SkinBitmapSize(137).width() >= 182);
+        QVERIFY(20 + SkinBitmapSize(137).width() < 228);
+        // The title and the drive tabs stand above the sheet.
+        QVERIFY(120 + SkinBitmapSize(161).height() <= 152);
+        QVERIFY(152 + SkinBitmapSize(157).height() <= 200);
+    }
+
+    void WindowShapeCutsTheCornersAndKeepsTheBody() {
+        const QImage background = LoadSkinImage(135);
+        const QRegion region = RegionWithoutKeyColour(background);
+        for (const QPoint corner : {QPoint(0, 0), QPoint(859, 0), QPoint(0, 639), QPoint(859, 639), QPoint(2, 2), QPoint(857, 637)}) {
+            QVERIFY2(!region.contains(corner), qPrintable(QStringLiteral("%1,%2").arg(corner.x()).arg(corner.y())));
+        }
+        for (const QPoint inside : {QPoint(430, 320), QPoint(20, 0), QPoint(0, 320), QPoint(859, 320), QPoint(430, 639), QPoint(100, 60)}) {
+            QVERIFY2(region.contains(inside), qPrintable(QStringLiteral("%1,%2").arg(inside.x()).arg(inside.y())));
+        }
+        QCOMPARE(region.boundingRect(), QRect(0, 0, 860, 640));
+        // No key-colour hole inside the body: every row is one run from edge to edge.
+        for (int y = 20; y < 620; y += 37) {
+            QCOMPARE(region.intersected(QRect(0, y, 860, 1)).rectCount(), 1);
+            QVERIFY(region.contains(QRect(0, y, 860, 1)));
+        }
+        // The popup is shaped the same way.
+        const QRegion popup = RegionWithoutKeyColour(LoadSkinImage(207));
+        QVERIFY(!popup.contains(QPoint(0, 0)));
+        QVERIFY(popup.contains(QPoint(325, 220)));
+    }
+
+    void HeaderCarriesTheLogoAndTheTitleStripMatchesTheWindow() {
+        const QImage background = LoadSkinImage(135);
+        // Bright (white) letters of the logo stand in the header's top-left part.
+        int bright = 0;
+        for (int y = 20; y < 110; ++y) {
+            for (int x = 60; x < 240; ++x) {
+                bright += qGray(background.pixel(x, y)) > 200 ? 1 : 0;
+            }
+        }
+        QVERIFY2(bright > 200, qPrintable(QString::number(bright)));
+        // ... and nowhere below the header: the rest carries no text.
+        for (int y = 111; y < 640; y += 3) {
+            for (int x = 0; x < 860; x += 3) {
+                QVERIFY(qGray(background.pixel(x, y)) < 200);
+            }
+        }
+        // The title label's picture is the window's own pixels under it (except its rule).
+        const QImage strip = LoadSkinImage(161);
+        QCOMPARE(strip.copy(0, 0, 420, 26), background.copy(234, 120, 420, 26));
+    }
+
+    void FacesAreTransparentOutsideTheirShape() {
+        // Rounded faces leave their corners to the key colour, their middle is drawn.
+        for (int id : {137, 138, 147, 153, 157, 174, 175, 231, 236}) {
+            const QImage face = LoadSkinImage(id);
+            QCOMPARE(face.pixel(0, 0) | 0xFF000000, kKeyColour);
+            QVERIFY(face.pixel(face.width() / 2, face.height() / 2) != kKeyColour);
+        }
+        // The pressed page button differs from the normal one, and its accent edge is green.
+        const QImage normal = LoadSkinImage(137);
+        const QImage pressed = LoadSkinImage(138);
+        QVERIFY(normal != pressed);
+        const QColor edge = pressed.pixelColor(4, 29);
+        QVERIFY2(edge.green() > edge.red() + 40 && edge.green() > edge.blue() + 40, qPrintable(edge.name()));
+        // Disabled arrows are dimmer than the normal ones.
+        const auto brightness = [](const QImage& image) {
+            long long sum = 0;
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = 0; x < image.width(); ++x) {
+                    if ((image.pixel(x, y) | 0xFF000000) != kKeyColour) {
+                        sum += qGray(image.pixel(x, y));
+                    }
+                }
+            }
+            return sum;
+        };
+        QVERIFY(brightness(LoadSkinImage(149)) < brightness(LoadSkinImage(147)));
+        QVERIFY(brightness(LoadSkinImage(203)) < brightness(LoadSkinImage(231)));
+    }
+
+    void PicturesAreDrawnOnceAndSharedBetweenThreads() {
+        const std::vector<int> ids = SkinResourceIds();
+        std::vector<std::vector<QImage>> seen(4);
+        std::vector<std::thread> threads;
+        for (auto& mine : seen) {
+            threads.emplace_back([&ids, &mine] {
+                for (auto it = ids.rbegin(); it != ids.rend(); ++it) {
+                    mine.push_back(LoadSkinImage(*it));
+                }
+            });
+        }
+        for (auto& thread : threads) {
+            thread.join();
+        }
+        for (size_t i = 0; i < ids.size(); ++i) {
+            const QImage again = LoadSkinImage(ids[ids.size() - 1 - i]);
+            for (const auto& mine : seen) {
+                QVERIFY(!mine[i].isNull());
+                // One drawing, shared: the very same pixel buffer.
+                QCOMPARE(mine[i].constBits(), again.constBits());
+            }
+        }
+        // A picture marked missing is missing even though it is cached.
+        SetMissingSkinBitmaps({177});
+        QVERIFY(LoadSkinImage(177).isNull());
+        QVERIFY(SkinBitmapSize(177).isValid());
+        SetMissingSkinBitmaps({});
+        QVERIFY(!LoadSkinImage(177).isNull());
+    }
+
+    void SaveContactSheet() {
+        const std::vector<int> ids = SkinResourceIds();
 
         // Small pictures in a grid, each over a checker so that transparent parts show.
         const int cell = 250;
