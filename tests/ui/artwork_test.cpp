@@ -309,8 +309,30 @@ private slots:
         painter.end();
         QVERIFY(sheet.save(ArtefactDir() + QStringLiteral("/artwork-contact-sheet.png")));
 
-        QVERIFY(Compose(135, std::begin(kWindowPlaces), std::end(kWindowPlaces))
-                    .save(ArtefactDir() + QStringLiteral("/artwork-main-window.png")));
+        // The window as it will look, with sample captions where the window writes them.
+        QImage window = Compose(135, std::begin(kWindowPlaces), std::end(kWindowPlaces));
+        {
+            QPainter text(&window);
+            QFont font(QStringLiteral("DejaVu Sans"));
+            font.setPixelSize(15);
+            text.setFont(font);
+            text.drawImage(20, 120, LoadSkinImage(138));
+            const char* captions[] = {"Drive Info", "Diagnostics", "Utilities", "System\nOptimization", "System Info"};
+            for (int k = 0; k < 5; ++k) {
+                text.setPen(k == 0 ? Qt::white : QColor(0xC8, 0xCE, 0xD6));
+                text.drawText(QRect(20 + 56, 120 + 66 * k, 182 - 56, 58), Qt::AlignVCenter | Qt::AlignLeft, QString::fromLatin1(captions[k]));
+            }
+            text.drawImage(235, 152, LoadSkinImage(158));
+            text.setPen(Qt::white);
+            for (int k = 0; k < 3; ++k) {
+                text.drawText(QRect(235 + 133 * k, 152, 128, 44), Qt::AlignCenter, QStringLiteral("Disk%1\n%2GB").arg(k).arg(256 * (k + 1)));
+            }
+            font.setPixelSize(18);
+            font.setBold(true);
+            text.setFont(font);
+            text.drawText(QRect(234, 120, 420, 28), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("       Drive Info"));
+        }
+        QVERIFY(window.save(ArtefactDir() + QStringLiteral("/artwork-main-window.png")));
         QImage pages(620 * 3, 430 * 2, QImage::Format_ARGB32);
         pages.fill(Qt::black);
         QPainter pagePainter(&pages);

@@ -38,7 +38,7 @@ void FillShape(QImage& image, const QPainterPath& shape, QColor colour) {
 void DrawWatermark(QPainter& painter, Glyph glyph, const QRectF& box) {
     // Solid glyphs cover more surface than outlined ones: they get a fainter tone.
     const bool solid = glyph == Glyph::Gear || glyph == Glyph::Drive;
-    DrawGlyph(painter, glyph, box, QColor(255, 255, 255, solid ? 6 : 11));
+    DrawGlyph(painter, glyph, box, QColor(255, 255, 255, solid ? 4 : 11));
 }
 
 void DrawPageBase(QPainter& painter, int width, int height) {
