@@ -72,7 +72,7 @@ plant "emulator includes Qt" platform/sim/sim_clock.cpp '#include <QtCore/QStrin
 plant "cli includes Qt" cli/cli_app.cpp '#include <QCoreApplication>'
 plant "emulator includes the window" platform/sim/sim_windows.cpp '#include "ui/korvane_dlg.h"'
 plant "system layer includes the window" app/startup.cpp '#include "ui/korvane_dlg.h"'
-plant "window includes the emulator" ui/korvane_dlg.cpp '#include "platform/sim/sim_machine.h"'
+plant "window includes the emulator" ui/controls/skin.cpp '#include "platform/sim/sim_machine.h"'
 
 # A file of no library.
 fresh
