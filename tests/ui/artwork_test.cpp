@@ -221,6 +221,15 @@ private slots:
             QCOMPARE(face.pixel(0, 0) | 0xFF000000, kKeyColour);
             QVERIFY(face.pixel(face.width() / 2, face.height() / 2) != kKeyColour);
         }
+        // Shapes made of overlapping parts have no hole where the parts meet: the
+        // thermometers are solid down their middle, from the tube's top to the bulb's foot.
+        for (int id : {163, 164, 165}) {
+            const QImage thermometer = LoadSkinImage(id);
+            for (int y = 3; y < thermometer.height() - 3; ++y) {
+                QVERIFY2((thermometer.pixel(thermometer.width() / 2, y) | 0xFF000000) != kKeyColour,
+                         qPrintable(QStringLiteral("%1 at y %2").arg(id).arg(y)));
+            }
+        }
         // The pressed page button differs from the normal one, and its accent edge is green.
         const QImage normal = LoadSkinImage(137);
         const QImage pressed = LoadSkinImage(138);
@@ -308,6 +317,28 @@ private slots:
         }
         painter.end();
         QVERIFY(sheet.save(ArtefactDir() + QStringLiteral("/artwork-contact-sheet.png")));
+
+        // The small pieces three times enlarged, to judge their icons.
+        std::vector<int> tiny;
+        for (int id : ids) {
+            if (SkinBitmapSize(id).width() <= 44 && SkinBitmapSize(id).height() <= 44) {
+                tiny.push_back(id);
+            }
+        }
+        QImage zoom(8 * 150, static_cast<int>((tiny.size() + 7) / 8) * 150, QImage::Format_RGB32);
+        zoom.fill(QColor(0x1B, 0x1F, 0x25));
+        {
+            QPainter zoomPainter(&zoom);
+            for (size_t i = 0; i < tiny.size(); ++i) {
+                const QImage picture = LoadSkinImage(tiny[i]);
+                const int x = static_cast<int>(i % 8) * 150 + 5;
+                const int y = static_cast<int>(i / 8) * 150 + 5;
+                zoomPainter.setPen(Qt::white);
+                zoomPainter.drawText(x, y + 10, QString::number(tiny[i]));
+                zoomPainter.drawImage(QRect(x, y + 16, picture.width() * 3, picture.height() * 3), picture);
+            }
+        }
+        QVERIFY(zoom.save(ArtefactDir() + QStringLiteral("/artwork-small-pieces.png")));
 
         // The window as it will look, with sample captions where the window writes them.
         QImage window = Compose(135, std::begin(kWindowPlaces), std::end(kWindowPlaces));

@@ -328,8 +328,8 @@ void DrawButtonFace(QPainter& p, const QRectF& rect, Face face, qreal radius) {
         p.setBrush(glow);
         p.drawRoundedRect(body.adjusted(1, 1, -1, -1), radius - 1, radius - 1);
     }
-    if (face != Face::Disabled) {
-        // A hairline of light under the top edge.
+    if (face != Face::Disabled && body.width() > 2 * radius + 4) {
+        // A hairline of light under the top edge (round faces have no straight top for it).
         p.setPen(QPen(QColor(255, 255, 255, face == Face::Pressed ? 22 : 30), 1.0));
         p.drawLine(QPointF(body.left() + radius, body.top() + 1.5), QPointF(body.right() - radius, body.top() + 1.5));
     }
@@ -418,7 +418,9 @@ void DrawThermometer(QPainter& p, const QRectF& box, qreal level, const QColor& 
     const qreal tube = box.width() * 0.30;
     const QPointF bulb(cx, box.bottom() - bulbRadius - 1.5);
     const qreal top = box.top() + 2;
+    // Tube and bulb overlap: the winding rule keeps the overlap filled.
     QPainterPath glass;
+    glass.setFillRule(Qt::WindingFill);
     glass.addRoundedRect(QRectF(cx - tube / 2, top, tube, bulb.y() - top), tube / 2, tube / 2);
     glass.addEllipse(bulb, bulbRadius, bulbRadius);
     glass = glass.simplified();
@@ -429,6 +431,7 @@ void DrawThermometer(QPainter& p, const QRectF& box, qreal level, const QColor& 
     const qreal inner = tube - 4;
     const qreal columnTop = bulb.y() - (bulb.y() - top - 3) * std::clamp(level, 0.0, 1.0);
     QPainterPath liquid;
+    liquid.setFillRule(Qt::WindingFill);
     liquid.addRoundedRect(QRectF(cx - inner / 2, columnTop, inner, bulb.y() - columnTop), inner / 2, inner / 2);
     liquid.addEllipse(bulb, bulbRadius - 2.2, bulbRadius - 2.2);
     p.setPen(Qt::NoPen);
