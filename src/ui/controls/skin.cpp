@@ -411,7 +411,9 @@ void DrawSmallPiece(QPainter& p, const SkinEntry& e) {
         case Art::CaptionPlate: {
             QLinearGradient plate(rect.topLeft(), rect.topRight());
             plate.setColorAt(0, QColor(0x2A, 0x31, 0x3B));
-            plate.setColorAt(1, QColor(0x21, 0x26, 0x2E, 0));
+            // Fades into the panel it lies on (opaque: a fade to nothing would be cut off
+            // where it turns into the key colour).
+            plate.setColorAt(1, BackdropColour(e));
             p.setPen(Qt::NoPen);
             p.setBrush(plate);
             p.drawRoundedRect(rect.adjusted(0, 1, 0, -1), 5, 5);
