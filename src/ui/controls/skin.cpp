@@ -181,6 +181,13 @@ QColor HealthColour(int state) {
     }
 }
 
+// `from` moved towards `to` by `share` (0..1), opaque. Soft effects on a transparent canvas
+// are drawn in such blends with the backdrop: a faint translucent pixel would be keyed out.
+QColor Mix(const QColor& from, const QColor& to, qreal share) {
+    const auto blend = [share](int a, int b) { return static_cast<int>(a + (b - a) * share + 0.5); };
+    return QColor(blend(from.red(), to.red()), blend(from.green(), to.green()), blend(from.blue(), to.blue()));
+}
+
 void DrawPageButton(QPainter& p, const SkinEntry& e) {
     const QRectF rect(0, 0, e.width, e.height);
     art::DrawButtonFace(p, rect, e.face, 8);
@@ -268,9 +275,10 @@ void DrawGauge(QPainter& p, const SkinEntry& e) {
 
 void DrawDrivePicture(QPainter& p, const SkinEntry& e) {
     // A 2.5-inch drive: case, label with the accent stripe, connector and activity light.
-    QRadialGradient shadow(QPointF(70, 62), 70);
-    shadow.setColorAt(0, QColor(0, 0, 0, 90));
-    shadow.setColorAt(1, QColor(0, 0, 0, 0));
+    const QColor backdrop = BackdropColour(e);
+    QRadialGradient shadow(QPointF(70, 60.5), 64);
+    shadow.setColorAt(0, Mix(backdrop, QColor(0, 0, 0), 0.45));
+    shadow.setColorAt(1, backdrop);
     p.setPen(Qt::NoPen);
     p.setBrush(shadow);
     p.drawEllipse(QRectF(6, 54, 128, 13));
@@ -314,19 +322,15 @@ void DrawDrivePicture(QPainter& p, const SkinEntry& e) {
     led.setColorAt(1, QColor(1, 182, 251, 0));
     p.setBrush(led);
     p.drawEllipse(QPointF(120, 51), 5, 5);
-    (void)e;
 }
 
 void DrawHealthBadge(QPainter& p, const SkinEntry& e) {
     const QColor colour = HealthColour(e.variant);
+    const QColor backdrop = BackdropColour(e);
     const QPointF centre(46, e.height / 2.0);
     QRadialGradient halo(centre, 44);
-    QColor strong = colour;
-    strong.setAlpha(70);
-    QColor none = colour;
-    none.setAlpha(0);
-    halo.setColorAt(0.55, strong);
-    halo.setColorAt(1, none);
+    halo.setColorAt(0.55, Mix(backdrop, colour, 0.3));
+    halo.setColorAt(1, backdrop);
     p.setPen(Qt::NoPen);
     p.setBrush(halo);
     p.drawEllipse(centre, 44, 44);
@@ -337,11 +341,11 @@ void DrawHealthBadge(QPainter& p, const SkinEntry& e) {
     // A trace of heartbeats that fades towards the right.
     QLinearGradient fade(QPointF(90, 0), QPointF(e.width - 8, 0));
     fade.setColorAt(0, colour);
-    fade.setColorAt(1, QColor(colour.red(), colour.green(), colour.blue(), 30));
+    fade.setColorAt(1, Mix(colour, backdrop, 0.8));
     QPen trace(QBrush(fade), 2.2);
     trace.setJoinStyle(Qt::RoundJoin);
     trace.setCapStyle(Qt::RoundCap);
-    p.setPen(QPen(QColor(255, 255, 255, 14), 1.0));
+    p.setPen(QPen(Mix(backdrop, QColor(255, 255, 255), 0.06), 1.0));
     for (int k = 0; k < 3; ++k) {
         const qreal y = 26.5 + k * 20;
         p.drawLine(QPointF(92, y), QPointF(e.width - 10, y));
