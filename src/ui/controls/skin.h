@@ -25,6 +25,8 @@ QImage LoadSkinImage(int resourceId);
 QPixmap LoadSkinBitmap(int resourceId);
 // Its size; an empty size when there is no such resource.
 QSize SkinBitmapSize(int resourceId);
+// Every resource id the program has artwork for, ascending.
+std::vector<int> SkinResourceIds();
 
 // Marks resources as missing, so the paths that handle a bitmap that cannot be loaded can be
 // exercised (tests, and the TARVEX_SKIN_MISSING variable: a comma list of ids, read once).
