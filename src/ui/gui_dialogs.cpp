@@ -26,11 +26,11 @@ QString FromUtf16(std::u16string_view text) {
 
 std::optional<int> ParseAnswer(const QString& word) {
     const QString w = word.trimmed().toLower();
-    if (w == QLatin1String("ok")) return platform::IDOK;
-    if (w == QLatin1String("cancel")) return platform::IDCANCEL;
-    if (w == QLatin1String("yes")) return platform::IDYES;
-    if (w == QLatin1String("no")) return platform::IDNO;
-    if (w == QLatin1String("retry")) return platform::IDRETRY;
+    if (w == QLatin1String("ok")) return win::IDOK;
+    if (w == QLatin1String("cancel")) return win::IDCANCEL;
+    if (w == QLatin1String("yes")) return win::IDYES;
+    if (w == QLatin1String("no")) return win::IDNO;
+    if (w == QLatin1String("retry")) return win::IDRETRY;
     bool ok = false;
     const int value = w.toInt(&ok);
     if (ok) return value;
@@ -50,17 +50,17 @@ void OnGuiThread(QObject* context, Work&& work) {
 }  // namespace
 
 int CautiousAnswer(uint32_t type) {
-    switch (type & platform::MB_TYPEMASK) {
-    case platform::MB_OKCANCEL:
-    case platform::MB_YESNOCANCEL:
-    case platform::MB_RETRYCANCEL:
-        return platform::IDCANCEL;
-    case platform::MB_YESNO:
-        return platform::IDNO;
+    switch (type & win::MB_TYPEMASK) {
+    case win::MB_OKCANCEL:
+    case win::MB_YESNOCANCEL:
+    case win::MB_RETRYCANCEL:
+        return win::IDCANCEL;
+    case win::MB_YESNO:
+        return win::IDNO;
     case MB_ABORTRETRYIGNORE:
         return IDABORT;
     default:
-        return platform::IDOK;
+        return win::IDOK;
     }
 }
 
@@ -133,11 +133,11 @@ int GuiDialogs::ShowMessageBox(const QString& text, const QString& caption, uint
     QMessageBox box(owner_.data());
     box.setWindowTitle(caption);
     box.setText(text);
-    switch (type & platform::MB_ICONMASK) {
-    case platform::MB_ICONERROR: box.setIcon(QMessageBox::Critical); break;
-    case platform::MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;
-    case platform::MB_ICONWARNING: box.setIcon(QMessageBox::Warning); break;
-    case platform::MB_ICONINFORMATION: box.setIcon(QMessageBox::Information); break;
+    switch (type & win::MB_ICONMASK) {
+    case win::MB_ICONERROR: box.setIcon(QMessageBox::Critical); break;
+    case win::MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;
+    case win::MB_ICONWARNING: box.setIcon(QMessageBox::Warning); break;
+    case win::MB_ICONINFORMATION: box.setIcon(QMessageBox::Information); break;
     default: break;
     }
     struct Choice {
@@ -145,24 +145,24 @@ int GuiDialogs::ShowMessageBox(const QString& text, const QString& caption, uint
         int answer;
     };
     std::vector<Choice> choices;
-    switch (type & platform::MB_TYPEMASK) {
-    case platform::MB_OKCANCEL:
-        choices = {{QMessageBox::Ok, platform::IDOK}, {QMessageBox::Cancel, platform::IDCANCEL}};
+    switch (type & win::MB_TYPEMASK) {
+    case win::MB_OKCANCEL:
+        choices = {{QMessageBox::Ok, win::IDOK}, {QMessageBox::Cancel, win::IDCANCEL}};
         break;
     case MB_ABORTRETRYIGNORE:
-        choices = {{QMessageBox::Abort, IDABORT}, {QMessageBox::Retry, platform::IDRETRY}, {QMessageBox::Ignore, IDIGNORE}};
+        choices = {{QMessageBox::Abort, IDABORT}, {QMessageBox::Retry, win::IDRETRY}, {QMessageBox::Ignore, IDIGNORE}};
         break;
-    case platform::MB_YESNOCANCEL:
-        choices = {{QMessageBox::Yes, platform::IDYES}, {QMessageBox::No, platform::IDNO}, {QMessageBox::Cancel, platform::IDCANCEL}};
+    case win::MB_YESNOCANCEL:
+        choices = {{QMessageBox::Yes, win::IDYES}, {QMessageBox::No, win::IDNO}, {QMessageBox::Cancel, win::IDCANCEL}};
         break;
-    case platform::MB_YESNO:
-        choices = {{QMessageBox::Yes, platform::IDYES}, {QMessageBox::No, platform::IDNO}};
+    case win::MB_YESNO:
+        choices = {{QMessageBox::Yes, win::IDYES}, {QMessageBox::No, win::IDNO}};
         break;
-    case platform::MB_RETRYCANCEL:
-        choices = {{QMessageBox::Retry, platform::IDRETRY}, {QMessageBox::Cancel, platform::IDCANCEL}};
+    case win::MB_RETRYCANCEL:
+        choices = {{QMessageBox::Retry, win::IDRETRY}, {QMessageBox::Cancel, win::IDCANCEL}};
         break;
     default:
-        choices = {{QMessageBox::Ok, platform::IDOK}};
+        choices = {{QMessageBox::Ok, win::IDOK}};
         break;
     }
     QMessageBox::StandardButtons buttons;

@@ -18,7 +18,7 @@
 #include "app/ui_language.h"
 #include "device/ata_command.h"
 #include "drives/drive_table.h"
-#include "drives/device_tree.h"
+#include "drives/device_tree_refresh.h"
 #include "maintenance/trim_state.h"
 #include "platform/platform.h"
 #include "sysinfo/underlying_util.h"
@@ -140,8 +140,8 @@ bool CVARNO_KorvaneDlg::OnInitDialog(platform::Hwnd hwnd) {
     title_->SetFontBold(true);
     title_->SetTextColor(QColor(255, 255, 255));
     // 4. The program's named mutex; it lives as long as the process.
-    if (auto* system = platform::Current().system) {
-        (void)system->CreateMutex(kMainWindowTitle);
+    if (auto* kernel = platform::Current().kernelObjects) {
+        (void)kernel->CreateMutex(kMainWindowTitle);
     }
     // 5..7. The trace, the build banner and the build number.
     SetTraceLevel(1);

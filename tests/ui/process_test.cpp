@@ -93,7 +93,8 @@ private slots:
         QFile file(profile);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(R"({"formatVersion": 1, "os": {"major": 6, "minor": 1, "build": 7601,
-                      "servicePack": "Service Pack 1", "servicePackMajor": 1}, "uiLanguage": 1033})");
+                      "servicePack": "Service Pack 1", "servicePackMajor": 1}, "uiLanguage": 1033,
+                      "program": {"path": "C:\\Tools\\Tarvex.exe"}})");
         file.close();
         QFile::remove(temp_.filePath(QStringLiteral("messages.log")));
         QProcessEnvironment env = Environment(temp_.filePath(QStringLiteral("empty-pc")),

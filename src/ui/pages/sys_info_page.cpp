@@ -44,7 +44,7 @@ void CSysInfoPage::Layout() {
 void CSysInfoPage::OnInitDialog() {
     Layout();
     // The runtime's conversions follow the user's locale of the PC, as the values were read.
-    if (const auto* system = platform::Current().system) {
+    if (auto* system = platform::Current().system) {
         (void)system->SetLocale(LC_ALL, u"");
     }
     const SystemInfo& info = GlobalSystemInfo();
