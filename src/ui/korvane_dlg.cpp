@@ -112,10 +112,12 @@ CVARNO_KorvaneDlg::CVARNO_KorvaneDlg() : QWidget(nullptr, Qt::Window | Qt::Frame
     OsVersionInfo os;
     (void)os;
     icon_ = ApplicationIcon();
+    // The string table answers in the user's UI language, so the language is settled before
+    // the captions are loaded.
+    InitUiLanguage();
     for (int i = 0; i < 6; ++i) {
         pageCaptions[i] = ResourceText(kPageCaptionIds[i]);
     }
-    InitUiLanguage();
     qApp->installEventFilter(this);
 }
 

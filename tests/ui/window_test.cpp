@@ -368,6 +368,9 @@ private slots:
             QCOMPARE(page->Caption(row)->geometry(), ui::CSysInfoPage::Rows()[static_cast<size_t>(row)].captionPlace);
         }
         QCOMPARE(Dlg()->TitleLabel()->LabelFont().family(), QStringLiteral("Gulim"));
+        // The page buttons and the title speak the user's language too.
+        QCOMPARE(Dlg()->TitleLabel()->Text(), QStringLiteral("       ") + Q(LoadResourceString(246, 1042)));
+        QCOMPARE(Dlg()->Button(1000)->text(), Q(LoadResourceString(242, 1042)));
         SaveArtefact(QStringLiteral("page4-system-info-korean"));
     }
 };
