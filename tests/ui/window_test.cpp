@@ -4,6 +4,8 @@
 // start-up, and the System Info page. Screenshots of every page are kept as artefacts.
 #include <QApplication>
 #include <QDir>
+#include <QFontMetrics>
+#include <QStringList>
 #include <QTest>
 #include <fstream>
 #include <sstream>
@@ -19,6 +21,7 @@
 #include "platform/text.h"
 #include "support/test_machine.h"
 #include "sysinfo/system_info.h"
+#include "ui/controls/bmp_btn_ctrl.h"
 #include "ui/controls/label.h"
 #include "ui/korvane_app.h"
 #include "ui/pages/diagnostics_page.h"
@@ -345,6 +348,51 @@ private slots:
         QVERIFY(second.SecondInstance());
         QVERIFY(second.Dialog() == nullptr);
         QVERIFY(Shown().empty());
+    }
+
+    // In every language the page captions, the title and the tab captions fit their places.
+    void EveryLanguageFitsItsPlaces() {
+        QStringList misfits;
+        const auto fits = [&misfits](bool ok, const QString& what) {
+            if (!ok) {
+                misfits << what;
+            }
+        };
+        for (uint32_t language : ResourceLanguageIds) {
+            nlohmann::json profile = DemoProfile();
+            profile["uiLanguage"] = language;
+            QVERIFY(Start(profile));
+            const QString name = QString::number(language);
+            for (int id : CVARNO_KorvaneDlg::kPageButtonIds) {
+                ui::CBmpBtnCtrl* button = Dlg()->Button(id);
+                const QRect place = button->TextPlace();
+                const QRect needed = QFontMetrics(button->TextFont())
+                                         .boundingRect(place, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, button->text());
+                fits(place.contains(needed), name + QStringLiteral(": ") + button->text());
+            }
+            for (int id : CVARNO_KorvaneDlg::kTabIds) {
+                ui::CBmpBtnCtrl* tab = Dlg()->Button(id);
+                const QRect needed =
+                    QFontMetrics(tab->TextFont()).boundingRect(tab->rect(), Qt::AlignCenter | Qt::TextWordWrap, tab->text());
+                fits(tab->rect().contains(needed), name + QStringLiteral(": ") + tab->text());
+            }
+            for (int page = 0; page < 5; ++page) {
+                Click(CVARNO_KorvaneDlg::kPageButtonIds[page]);
+                ui::CLabel* title = Dlg()->TitleLabel();
+                fits(QFontMetrics(title->LabelFont()).horizontalAdvance(title->Text()) <= title->width(),
+                         name + QStringLiteral(": ") + title->Text());
+            }
+            auto* info = qobject_cast<ui::CSysInfoPage*>(Dlg()->Page(kPageSystemInfo));
+            for (int row = 0; row < 7; ++row) {
+                ui::CLabel* caption = info->Caption(row);
+                fits(QFontMetrics(caption->LabelFont()).horizontalAdvance(caption->Text()) <= caption->width(),
+                         name + QStringLiteral(": ") + caption->Text());
+            }
+            SaveArtefact(QStringLiteral("language-") + name + QStringLiteral("-system-info"));
+            Click(1000);
+            SaveArtefact(QStringLiteral("language-") + name + QStringLiteral("-drive-info"));
+        }
+        QVERIFY2(misfits.isEmpty(), qPrintable(QStringLiteral("texts too wide for their places: ") + misfits.join(QStringLiteral(" | "))));
     }
 
     void SystemInfoInKoreanWithAnOsNameOfTwoLines() {

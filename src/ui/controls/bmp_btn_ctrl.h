@@ -24,6 +24,8 @@ public:
     void SetTextColors(QColor normal, QColor pressed, QColor disabled);
     // Where the text goes and how it is aligned (the whole button, centred, by default).
     void SetTextPlace(QRect place, Qt::Alignment alignment);
+    [[nodiscard]] const QFont& TextFont() const { return font_; }
+    [[nodiscard]] QRect TextPlace() const { return textPlace_.isValid() ? textPlace_ : rect(); }
 
     // The pressed look while the button is up.
     void SetPressedLook(bool pressed);
