@@ -8,7 +8,6 @@
 #include <QPainter>
 #include <QScreen>
 #include <QTimer>
-#include <clocale>
 
 #include "app/build_info.h"
 #include "app/messages.h"
@@ -134,7 +133,7 @@ bool CVARNO_KorvaneDlg::OnInitDialog(platform::Hwnd hwnd) {
     setWindowIcon(icon_);
     // 2. The runtime's conversions follow the user's locale of the PC.
     if (auto* system = platform::Current().system) {
-        (void)system->SetLocale(LC_ALL, u"");
+        (void)system->SetLocale(platform::kLcAll, u"");
     }
     // 3. The title label's font.
     title_->SetFontName(SkinFontFace());

@@ -88,6 +88,37 @@ private slots:
         QVERIFY(QFile::exists(third));
     }
 
+    // Two copies started at the same moment: exactly one gets the window.
+    void TwoStartsAtOnceGiveOneWindow() {
+        const QString state = temp_.filePath(QStringLiteral("race-pc"));
+        const QString shots[2] = {temp_.filePath(QStringLiteral("race-a.png")), temp_.filePath(QStringLiteral("race-b.png"))};
+        QProcess copies[2];
+        for (int i = 0; i < 2; ++i) {
+            copies[i].setProcessEnvironment(Environment(state, shots[i], false));
+        }
+        copies[0].start(QStringLiteral(TARVEX_GUI_PATH), {});
+        copies[1].start(QStringLiteral(TARVEX_GUI_PATH), {});
+        // The one that lost ends by itself, with exit code 0.
+        int loser = -1;
+        for (int waited = 0; waited < kStartTimeoutMs && loser < 0; waited += 50) {
+            for (int i = 0; i < 2; ++i) {
+                if (copies[i].state() == QProcess::NotRunning) {
+                    loser = i;
+                }
+            }
+            QTest::qWait(50);
+        }
+        QVERIFY2(loser >= 0, "one of the two copies ends");
+        const int winner = 1 - loser;
+        QCOMPARE(copies[loser].exitStatus(), QProcess::NormalExit);
+        QCOMPARE(copies[loser].exitCode(), 0);
+        QVERIFY2(WaitForFile(shots[winner], copies[winner]), "the other one shows its window");
+        QVERIFY(copies[winner].state() == QProcess::Running);
+        QVERIFY(!QFile::exists(shots[loser]));
+        copies[winner].kill();
+        QVERIFY(copies[winner].waitForFinished(kStartTimeoutMs));
+    }
+
     void NoDriveShowsItsMessageAndEnds() {
         const QString profile = temp_.filePath(QStringLiteral("empty.json"));
         QFile file(profile);

@@ -7,7 +7,9 @@
 #include <QFontMetrics>
 #include <QStringList>
 #include <QTest>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "app/progress_message.h"
@@ -19,6 +21,8 @@
 #include "health/self_test.h"
 #include "platform/sim/embedded_profiles.h"
 #include "platform/text.h"
+#include "platform/platform.h"
+#include "ui/controls/skin.h"
 #include "support/test_machine.h"
 #include "sysinfo/system_info.h"
 #include "ui/controls/bmp_btn_ctrl.h"
@@ -78,10 +82,13 @@ class WindowTest : public QObject {
         SetTraceLevel(0);
     }
 
-    bool Start(const nlohmann::json& profile) {
+    bool Start(const nlohmann::json& profile, const std::function<void()>& beforeStart = {}) {
         Stop();
         ResetGlobals();
         machine_ = std::make_unique<test::TestMachine>(profile);
+        if (beforeStart) {
+            beforeStart();
+        }
         InitGlobalAtaCommand();
         app_ = std::make_unique<ui::CVARNO_KorvaneApp>();
         if (!app_->Start()) {
@@ -125,7 +132,94 @@ class WindowTest : public QObject {
     }
 
 private slots:
-    void cleanup() { Stop(); }
+    void cleanup() {
+        Stop();
+        ui::SetMissingSkinBitmaps({});
+    }
+
+    // Start-up's check of a TRIM an earlier run left behind, on the start-up key: a run that
+    // started 3599 s ago (or in the future) is still under way and keeps its folders; one that
+    // started 3600 s ago is over, so its folder goes and the flag is cleared.
+    void AnInterruptedTrimIsCleanedUpOnlyWhenItIsOver() {
+        const int64_t now = 1767225600;  // the tests' clock start
+        struct Case {
+            int64_t startAt;
+            bool cleaned;
+        };
+        for (const Case& c : {Case{now - 3599, false}, Case{now - 3600, true}, Case{now + 60, false}}) {
+            nlohmann::json profile = DemoProfile();
+            profile["registry"] = nlohmann::json::array(
+                {{{"key", "HKEY_LOCAL_MACHINE\\SOFTWARE\\QUELK\\SSDVelmora"},
+                  {"values", {{{"name", "TrimInProgress"}, {"type", "REG_DWORD"}, {"data", 1}},
+                              {{"name", "TrimStartAt"}, {"type", "REG_QWORD"}, {"data", c.startAt}}}}}});
+            std::filesystem::path leftover;
+            QVERIFY(Start(profile, [&] {
+                leftover = machine_->Host(u"C:\\tmpxxxvarno");
+                std::filesystem::create_directories(leftover);
+                std::ofstream(leftover / "xxxtmpxxxvarnoxxxwtf0.tmp") << "fill";
+            }));
+            const QString what = QStringLiteral("start %1 s before now").arg(now - c.startAt);
+            QVERIFY2(std::filesystem::exists(leftover) != c.cleaned, qPrintable(what));
+            platform::Registry& registry = *platform::Current().registry;
+            platform::RegKey key = platform::kNullRegKey;
+            QCOMPARE(registry.RegOpenKeyEx(0x80000002u, u"SOFTWARE\\QUELK\\SSDVelmora", 0, 0xF003F, &key), 0u);
+            uint32_t value = 7;
+            uint32_t size = sizeof(value);
+            uint32_t type = 0;
+            QCOMPARE(registry.RegQueryValueEx(key, u"TrimInProgress", &type, reinterpret_cast<uint8_t*>(&value), &size), 0u);
+            (void)registry.RegCloseKey(key);
+            QVERIFY2(value == (c.cleaned ? 0u : 1u), qPrintable(what));
+            const std::string trace = TraceText();
+            QVERIFY(trace.find("Check tmp folder done!") != std::string::npos);
+            QCOMPARE(trace.find("Enter ATACommand::DeleteTrimTempFolder()") != std::string::npos, c.cleaned);
+        }
+    }
+
+    // The program's mutex exists while it runs, and the runtime took the PC's locale.
+    void TheMutexAndTheLocaleAreThePcs() {
+        QVERIFY(Start(DemoProfile()));
+        QVERIFY(platform::Current().kernelObjects->OpenMutex(kMainWindowTitle) != 0);
+        const auto locale = platform::Current().system->SetLocale(platform::kLcAll, std::nullopt);
+        QVERIFY(locale.has_value());
+        QCOMPARE(QString::fromStdString(*locale), QStringLiteral("English_United States.1252"));
+    }
+
+    // A missing window background is reported and start-up goes on; a missing page
+    // background is reported by its page.
+    void MissingBitmapsAreReportedAndStartUpGoesOn() {
+        ui::SetMissingSkinBitmaps({135, 178});
+        QVERIFY(Start(DemoProfile()));
+        const auto shown = Shown();
+        QStringList texts;
+        for (const auto& box : shown) {
+            texts << Q(box.text);
+        }
+        QVERIFY2(texts.contains(QStringLiteral("Error loading bitmap")), qPrintable(texts.join(u'|')));
+        // Pages 4 and 5 both paint bitmap 178.
+        QCOMPARE(texts.count(QStringLiteral("Error Loading Bitmap!!")), 2);
+        QVERIFY(TraceText().find("Error loading bitmap!") != std::string::npos);
+        QCOMPARE(Dlg()->PageCount(), 6);
+        QVERIFY(Dlg()->Button(1005)->PressedLook());
+    }
+
+    // On Windows XP Refresh first re-enumerates the device tree; when that fails the table
+    // stays as it was.
+    void XpRefreshReportsAFailedReenumeration() {
+        nlohmann::json profile = DrivesProfile(2);
+        profile["os"] = {{"major", 5}, {"minor", 1}, {"build", 2600}, {"servicePack", "Service Pack 3"}, {"servicePackMajor", 3}};
+        profile["deviceTree"] = {{"failReenumerate", 0x33}};
+        QVERIFY(Start(profile));
+        // Start-up's own Refresh met the failure already; its first scan stands.
+        QCOMPARE(DriveCount, 2);
+        const size_t before = Shown().size();
+        QVERIFY(before >= 1);
+        QCOMPARE(Q(Shown().back().text), QStringLiteral("Refreshing device manager fail"));
+        Click(1010);
+        QCOMPARE(Shown().size(), before + 1);
+        QCOMPARE(Q(Shown().back().text), QStringLiteral("Refreshing device manager fail"));
+        QCOMPARE(DriveCount, 2);
+        QVERIFY(Dlg()->Button(1010)->isEnabled());
+    }
 
     void StartUpRunsItsStepsInOrder() {
         QVERIFY(Start(DemoProfile()));

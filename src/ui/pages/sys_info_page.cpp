@@ -1,6 +1,5 @@
 #include "ui/pages/sys_info_page.h"
 
-#include <clocale>
 
 #include "platform/platform.h"
 #include "sysinfo/system_info.h"
@@ -45,7 +44,7 @@ void CSysInfoPage::OnInitDialog() {
     Layout();
     // The runtime's conversions follow the user's locale of the PC, as the values were read.
     if (auto* system = platform::Current().system) {
-        (void)system->SetLocale(LC_ALL, u"");
+        (void)system->SetLocale(platform::kLcAll, u"");
     }
     const SystemInfo& info = GlobalSystemInfo();
     const char16_t* values[7] = {info.ToolVersion,     info.OsName,         info.CpuName,    info.TotalMemoryMb,
