@@ -72,6 +72,12 @@ bool CVARNO_KorvaneApp::Start() {
     }
     // 2..4. The window, made and initialised.
     dialog_ = std::make_unique<CVARNO_KorvaneDlg>();
+    // The window's own OS classification may end the program (Windows 5.1 without a
+    // service-pack number): exit code 1, no window.
+    if (StartupFatalRequested()) {
+        Finish();
+        return false;
+    }
     if (auto* dialogs = dynamic_cast<GuiDialogs*>(platform::Current().dialogs)) {
         dialogs->SetOwner(dialog_.get());
     }
