@@ -93,12 +93,8 @@ Handle SimKernelObjects::CreateMutex(std::u16string_view name) {
     // The look and the making are one step, so of two programs starting at once exactly one
     // makes the mutex and the other finds it.
     std::optional<StateLock> folderLock;
-    if (shared_) {
-        folderLock.emplace(shared_->LockFile());
-        if (!folderLock->Held()) {
-            platform::SetLastError(win::ERROR_ACCESS_DENIED);
-            return kNullHandle;
-        }
+    if (!LockShared(folderLock)) {
+        return kNullHandle;
     }
     const bool existed = Exists(*canonical);
     const Handle h = AddHandle(*canonical);
@@ -108,6 +104,17 @@ Handle SimKernelObjects::CreateMutex(std::u16string_view name) {
     }
     platform::SetLastError(existed ? win::ERROR_ALREADY_EXISTS : win::ERROR_SUCCESS);
     return h;
+}
+
+bool SimKernelObjects::LockShared(std::optional<StateLock>& folderLock) {
+    if (shared_) {
+        folderLock.emplace(shared_->LockFile());
+        if (!folderLock->Held()) {
+            platform::SetLastError(win::ERROR_ACCESS_DENIED);
+            return false;
+        }
+    }
+    return true;
 }
 
 Handle SimKernelObjects::OpenMutex(std::u16string_view name) {
@@ -121,12 +128,8 @@ Handle SimKernelObjects::OpenMutex(std::u16string_view name) {
         return kNullHandle;
     }
     std::optional<StateLock> folderLock;
-    if (shared_) {
-        folderLock.emplace(shared_->LockFile());
-        if (!folderLock->Held()) {
-            platform::SetLastError(win::ERROR_ACCESS_DENIED);
-            return kNullHandle;
-        }
+    if (!LockShared(folderLock)) {
+        return kNullHandle;
     }
     if (!Exists(*canonical)) {
         platform::SetLastError(win::ERROR_FILE_NOT_FOUND);

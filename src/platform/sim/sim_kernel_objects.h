@@ -15,6 +15,7 @@
 
 #include "platform/kernel_objects.h"
 #include "platform/sim/shared_entries.h"
+#include "platform/sim/state_files.h"
 
 namespace tarvex::sim {
 
@@ -39,6 +40,9 @@ private:
     // Whether a mutex of the (canonical) name exists, in this process or another. The caller
     // holds mutex_ and, with a shared folder, its lock.
     bool Exists(const std::u16string& name);
+    // Takes the lock of the PC's shared mutex folder (none for a PC of one process); false,
+    // with ERROR_ACCESS_DENIED, when it cannot be taken.
+    bool LockShared(std::optional<StateLock>& folderLock);
     // A handle to the named mutex, listed in the shared folder. The caller holds mutex_ and
     // the folder lock.
     platform::Handle AddHandle(const std::u16string& name);
