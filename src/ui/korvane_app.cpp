@@ -148,6 +148,8 @@ int RunTarvex(int argc, char** argv, int64_t startSteadyMs) {
     char* qtArgv[] = {argv[0], nullptr};
     QApplication application(qtArgc, qtArgv);
     QApplication::setApplicationName(QStringLiteral("Tarvex"));
+    // The application's own profile key; nothing is stored under it.
+    QApplication::setOrganizationName(QStringLiteral("QUELT Tarvex"));
     QApplication::setQuitOnLastWindowClosed(false);
 
     std::u16string arguments;
