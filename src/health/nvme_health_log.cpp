@@ -23,6 +23,11 @@ NvmeHealthLog DecodeNvmeHealthLog(std::span<const uint8_t> log512) {
     h.unsafeShutdowns = log.U64(144).value_or(0);
     h.mediaErrors = log.U64(160).value_or(0);
     h.errorLogEntries = log.U64(176).value_or(0);
+    for (int i = 0; i < 10; ++i) {
+        const size_t offset = 32 + 16 * static_cast<size_t>(i);
+        h.counters[i].low = log.U64(offset).value_or(0);
+        h.counters[i].high = log.U64(offset + 8).value_or(0);
+    }
     return h;
 }
 

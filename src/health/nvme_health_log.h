@@ -22,6 +22,12 @@ struct NvmeHealthLog {
     uint64_t unsafeShutdowns = 0;
     uint64_t mediaErrors = 0;
     uint64_t errorLogEntries = 0;
+    // The same ten counters whole, in log order (data units read first): low, high 64 bits.
+    struct Counter128 {
+        uint64_t low = 0;
+        uint64_t high = 0;
+    };
+    Counter128 counters[10];
 };
 
 NvmeHealthLog DecodeNvmeHealthLog(std::span<const uint8_t> log512);
