@@ -564,12 +564,12 @@ TEST_F(CliTest, AtaSummaryReadsTheJmf608DriveAndRefusesOthers) {
     EXPECT_GE(b["totalWrites"].get<uint64_t>(), 2 * a["totalWrites"].get<uint64_t>());
     EXPECT_NE(a["ratio"].get<std::string>().find("% Read, "), std::string::npos) << a["ratio"];
 
-    CliRun other = Tarvexctl(State() + " ata-summary --drive 0");
+    CliRun other = Tarvexctl(State() + " ata-summary --drive 0", fast);
     EXPECT_EQ(other.exitCode, 3);
     EXPECT_EQ(other.err, "tarvexctl: ata-summary: Non-supported model\n");
     EXPECT_TRUE(other.out.empty());
-    EXPECT_EQ(Tarvexctl(State() + " ata-summary --drive 1 --seconds 0").exitCode, 64);
-    EXPECT_EQ(Tarvexctl(State() + " ata-summary --seconds 2").exitCode, 64);
+    EXPECT_EQ(Tarvexctl(State() + " ata-summary --drive 1 --seconds 0", fast).exitCode, 64);
+    EXPECT_EQ(Tarvexctl(State() + " ata-summary --seconds 2", fast).exitCode, 64);
 }
 
 }  // namespace
