@@ -65,6 +65,7 @@ int RunHealthCommand(CommandContext& context);
 int RunAlertsCommand(CommandContext& context);
 int RunSelftestCommand(CommandContext& context);
 int RunServiceCommand(CommandContext& context);
+int RunAtaSummaryCommand(CommandContext& context);
 int RunReportCommand(CommandContext& context);
 int RunUnscrambleCommand(CommandContext& context);
 

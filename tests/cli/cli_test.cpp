@@ -533,3 +533,43 @@ TEST_F(CliTest, AnEndlessOrHugeProfileIsRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CliTest, AtaSummaryReadsTheJmf608DriveAndRefusesOthers) {
+    // Disk 1 of the demo PC is the JMF608 drive: totals after three readings, in text and JSON.
+    const std::string fast = "TARVEX_SPEED=1000";  // a second between readings, on the PC's clock
+    CliRun text = Tarvexctl(State() + " ata-summary --drive 1 --seconds 3", fast);
+    ASSERT_EQ(text.exitCode, 0) << text.err;
+    EXPECT_NE(text.out.find("(disk 1), 3 readings, 0 failed"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("R/W Cmd Ratio: "), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("64 KB     read "), std::string::npos) << text.out;
+
+    CliRun one = Tarvexctl(State() + " --json ata-summary --drive 1", fast);
+    CliRun two = Tarvexctl(State() + " --json ata-summary --drive 1 --seconds 2", fast);
+    ASSERT_EQ(one.exitCode, 0) << one.err;
+    ASSERT_EQ(two.exitCode, 0) << two.err;
+    const auto a = nlohmann::json::parse(one.out);
+    const auto b = nlohmann::json::parse(two.out);
+    EXPECT_EQ(a["command"], "ata-summary");
+    EXPECT_EQ(a["readings"], 1);
+    EXPECT_EQ(b["readingsAdded"], 2);
+    uint64_t reads = 0;
+    for (const auto& bucket : a["buckets"]) {
+        reads += bucket["reads"].get<uint64_t>();
+    }
+    EXPECT_EQ(reads, a["totalReads"].get<uint64_t>());
+    EXPECT_GT(a["totalWrites"].get<uint64_t>(), 0u);
+    // The drive's counters only grow, so two readings add up to more than twice one earlier.
+    EXPECT_GE(b["totalWrites"].get<uint64_t>(), 2 * a["totalWrites"].get<uint64_t>());
+    EXPECT_NE(a["ratio"].get<std::string>().find("% Read, "), std::string::npos) << a["ratio"];
+
+    CliRun other = Tarvexctl(State() + " ata-summary --drive 0", fast);
+    EXPECT_EQ(other.exitCode, 3);
+    EXPECT_EQ(other.err, "tarvexctl: ata-summary: Non-supported model\n");
+    EXPECT_TRUE(other.out.empty());
+    EXPECT_EQ(Tarvexctl(State() + " ata-summary --drive 1 --seconds 0", fast).exitCode, 64);
+    EXPECT_EQ(Tarvexctl(State() + " ata-summary --seconds 2", fast).exitCode, 64);
+}
+
+}  // namespace
