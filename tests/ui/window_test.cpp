@@ -24,6 +24,7 @@
 #include "platform/platform.h"
 #include "ui/controls/skin.h"
 #include "support/test_machine.h"
+#include "window_fixture.h"
 #include "sysinfo/system_info.h"
 #include "ui/controls/bmp_btn_ctrl.h"
 #include "ui/controls/label.h"
@@ -36,24 +37,9 @@ using tarvex::ui::CVARNO_KorvaneDlg;
 
 namespace {
 
-nlohmann::json DemoProfile() { return nlohmann::json::parse(sim::FindEmbeddedProfile("demo")->text); }
-
-// A PC with `count` SATA drives of 64, 128, ... GB.
-nlohmann::json DrivesProfile(int count) {
-    nlohmann::json p = test::BaseProfile();
-    p["disks"] = nlohmann::json::array();
-    for (int i = 0; i < count; ++i) {
-        p["disks"].push_back({{"number", i},
-                              {"kind", "sata"},
-                              {"model", "VARNO TL30A " + std::to_string(64 * (i + 1)) + "GB"},
-                              {"serial", "VR00000000" + std::to_string(10 + i)},
-                              {"firmware", "1.08"},
-                              {"capacityBytes", 64000000000ull * static_cast<uint64_t>(i + 1)}});
-    }
-    return p;
-}
-
-QString Q(std::u16string_view s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
+using test::DemoProfile;
+using test::DrivesProfile;
+using test::Q;
 
 // "Disk<number>\n<size>GB" of table entry `index` as the scan found it.
 QString CaptionOf(int index) {
@@ -63,73 +49,11 @@ QString CaptionOf(int index) {
 
 }  // namespace
 
-class WindowTest : public QObject {
+class WindowTest : public QObject, public test::WindowFixture {
     Q_OBJECT
 
-    std::unique_ptr<test::TestMachine> machine_;
-    std::unique_ptr<ui::CVARNO_KorvaneApp> app_;
-
-    void ResetGlobals() {
-        BusyOperation = 0;
-        SelfTestAbortRequested = 0;
-        PhysicalDriveTable().clear();
-        DriveCount = 0;
-        SelectedDrive = 0;
-        SelectedPartition = 0;
-        UiLanguageId = 1033;
-        ResetSystemInfoForTesting();
-        ResetTraceForTesting();
-        SetTraceLevel(0);
-    }
-
-    bool Start(const nlohmann::json& profile, const std::function<void()>& beforeStart = {}) {
-        Stop();
-        ResetGlobals();
-        machine_ = std::make_unique<test::TestMachine>(profile);
-        if (beforeStart) {
-            beforeStart();
-        }
-        InitGlobalAtaCommand();
-        app_ = std::make_unique<ui::CVARNO_KorvaneApp>();
-        if (!app_->Start()) {
-            return false;
-        }
-        Dlg()->show();
-        return QTest::qWaitForWindowExposed(Dlg());
-    }
-
-    void Stop() {
-        if (app_ && app_->Dialog() != nullptr) {
-            if (auto* diagnostics = qobject_cast<ui::CDiagnoticsPage*>(app_->Dialog()->Page(kPageDiagnostics))) {
-                diagnostics->Logic().JoinWorkers();
-            }
-        }
-        app_.reset();
-        machine_.reset();
-        ResetGlobals();
-    }
-
-    CVARNO_KorvaneDlg* Dlg() const { return app_->Dialog(); }
-    void Click(int id) {
-        auto* button = Dlg()->Button(id);
-        QVERIFY2(button != nullptr, qPrintable(QStringLiteral("no control %1").arg(id)));
-        QTest::mouseClick(button, Qt::LeftButton);
-    }
-    std::vector<sim::SimDialogs::Shown> Shown() { return machine_->Machine().Dialogs().ShownDialogs(); }
-    std::string TraceText() {
-        std::ifstream in(machine_->Host(TraceFilePath()));
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-    void SaveArtefact(const QString& name) {
-        const QString dir = qEnvironmentVariable("TARVEX_UI_ARTEFACTS");
-        if (dir.isEmpty()) {
-            return;
-        }
-        QDir().mkpath(dir);
-        QVERIFY(Dlg()->grab().save(dir + QLatin1Char('/') + name + QStringLiteral(".png")));
-    }
+    void Click(int id) { QVERIFY2(WindowFixture::Click(id), qPrintable(QStringLiteral("no control %1").arg(id))); }
+    void SaveArtefact(const QString& name) { QVERIFY(WindowFixture::SaveArtefact(name)); }
 
 private slots:
     void cleanup() {

@@ -5,7 +5,7 @@
 
 namespace tarvex::ui {
 
-CDiagnoticsPage::CDiagnoticsPage(QWidget* parent) : CKorvanePage(130, 177, ResourceText(243), parent) {}
+CDiagnoticsPage::CDiagnoticsPage(QWidget* parent) : CKorvanePage(130, 180, ResourceText(243), parent) {}
 
 void CDiagnoticsPage::OnInitDialog() { logic_.Initialize(); }
 
