@@ -1,5 +1,6 @@
 #include "health/ata_statistics.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include <fmt/format.h>
@@ -96,28 +97,45 @@ AtaStatisticsSummary::StartResult AtaStatisticsSummary::Start(int tableIndex) {
     run->data.operationKind = kOperationAtaStatistics;
     std::char_traits<char16_t>::copy(run->data.windowTitle, kMainWindowTitle, std::size(kMainWindowTitle));
     run->data.page = this;
-    Run* started = run.get();
-    runs_.push_back(std::move(run));
-    worker_ = std::thread(&AtaStatisticsSummary::Worker, started);
+    {
+        const std::lock_guard<std::mutex> lock(control_);
+        Run* started = run.get();
+        runs_.push_back(std::move(run));
+        worker_ = std::thread(&AtaStatisticsSummary::Worker, started);
+    }
+    // Another operation's claim stops the worker before that operation sends its commands.
+    SetBackgroundReaderStop(kOperationAtaStatistics, [this] { StopWorker(); });
     return kStarted;
 }
 
-void AtaStatisticsSummary::Stop() {
+void AtaStatisticsSummary::StopWorker() {
+    const std::lock_guard<std::mutex> lock(control_);
     if (runs_.empty()) {
         return;
     }
     Run& run = *runs_.back();
     {
-        const std::lock_guard<std::mutex> lock(run.mutex);
+        const std::lock_guard<std::mutex> runLock(run.mutex);
         run.stop = true;
     }
     run.wake.notify_all();
     if (worker_.joinable()) {
         worker_.join();
     }
+}
+
+void AtaStatisticsSummary::Stop() {
+    // Unregistering waits for a stop another claim has under way.
+    SetBackgroundReaderStop(kOperationAtaStatistics, {});
+    StopWorker();
     // A run stopped before its first reading was handled still holds the busy claim.
     ReleaseBusyOperation(kOperationAtaStatistics);
     startEnabled_ = true;
+}
+
+bool AtaStatisticsSummary::Running() const {
+    const std::lock_guard<std::mutex> lock(control_);
+    return worker_.joinable();
 }
 
 void AtaStatisticsSummary::Worker(Run* run) {
@@ -132,6 +150,7 @@ void AtaStatisticsSummary::Worker(Run* run) {
     const intptr_t address = reinterpret_cast<intptr_t>(&data);
     os.windows->PostMessage(window, KORVANEMSG_PROGRESS, ProgressWParam(KORVANEMSG_WPARAM_PROGRESSSTART), address);
     ATACommand& ata = GlobalAtaCommand();
+    std::vector<uint8_t> buffer(kStatisticsBufferSize);
     for (;;) {
         {
             // Wait until the page has added the previous reading (or the run is stopped).
@@ -142,10 +161,18 @@ void AtaStatisticsSummary::Worker(Run* run) {
             }
             run->handled = false;
         }
-        const uint32_t first = ata.GetVendorStatistics(data.driveIndex, kStatisticsSectorCount, data.table.data());
-        data.readingOk = first != 0;
-        if (!data.readingOk) {
+        // The drive writes into a buffer of the worker's own; the page sees the reading only
+        // once it is whole.
+        std::fill(buffer.begin(), buffer.end(), uint8_t{0});
+        const bool ok = ata.GetVendorStatistics(data.driveIndex, kStatisticsSectorCount, buffer.data()) != 0;
+        if (!ok) {
             Trace("AtaStatisticsThread: vendor statistics read failed on drive %d", data.driveIndex);
+        }
+        {
+            const std::lock_guard<std::mutex> lock(run->mutex);
+            std::copy(buffer.begin(), buffer.end(), data.table.begin());
+            data.readingOk = ok;
+            ++run->reading;
         }
         os.windows->PostMessage(window, KORVANEMSG_PROGRESS, ProgressWParam(KORVANEMSG_WPARAM_PROGRESSEND), address);
         {
@@ -160,10 +187,17 @@ void AtaStatisticsSummary::Worker(Run* run) {
 }
 
 bool AtaStatisticsSummary::HandleProgress(int code, intptr_t threadData) {
-    if (runs_.empty() || threadData != reinterpret_cast<intptr_t>(&runs_.back()->data)) {
+    Run* current = nullptr;
+    {
+        const std::lock_guard<std::mutex> lock(control_);
+        if (!runs_.empty() && threadData == reinterpret_cast<intptr_t>(&runs_.back()->data)) {
+            current = runs_.back().get();
+        }
+    }
+    if (current == nullptr) {
         return false;  // a stopped worker's post
     }
-    Run& run = *runs_.back();
+    Run& run = *current;
     if (code == KORVANEMSG_WPARAM_PROGRESSSTART) {
         totals_.Reset();
         readingsAdded_ = 0;
@@ -176,13 +210,16 @@ bool AtaStatisticsSummary::HandleProgress(int code, intptr_t threadData) {
     }
     {
         const std::lock_guard<std::mutex> lock(run.mutex);
-        StatisticsReading reading;
-        // A failed reading says nothing about the drive's commands: it adds nothing.
-        if (run.data.readingOk && DecodeStatisticsReading(run.data.table, reading)) {
-            totals_.Add(reading);
-            ++readingsAdded_;
-        } else {
-            ++failedReadings_;
+        if (run.added != run.reading) {
+            run.added = run.reading;
+            StatisticsReading reading;
+            // A failed reading says nothing about the drive's commands: it adds nothing.
+            if (run.data.readingOk && DecodeStatisticsReading(run.data.table, reading)) {
+                totals_.Add(reading);
+                ++readingsAdded_;
+            } else {
+                ++failedReadings_;
+            }
         }
         run.handled = true;
     }
@@ -190,6 +227,22 @@ bool AtaStatisticsSummary::HandleProgress(int code, intptr_t threadData) {
     ReleaseBusyOperation(kOperationAtaStatistics);
     startEnabled_ = true;
     return true;
+}
+
+void AtaStatisticsSummary::Resume() {
+    const std::lock_guard<std::mutex> lock(control_);
+    if (runs_.empty() || !worker_.joinable()) {
+        return;
+    }
+    Run& run = *runs_.back();
+    {
+        const std::lock_guard<std::mutex> runLock(run.mutex);
+        if (run.added == run.reading) {
+            return;  // nothing posted is waiting: the worker is reading or already free
+        }
+        run.handled = true;
+    }
+    run.wake.notify_all();
 }
 
 }  // namespace tarvex

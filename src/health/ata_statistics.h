@@ -83,16 +83,21 @@ public:
     enum StartResult { kStarted, kBusy, kNotSupported, kNoDrive };
     // The start button for the drive at `tableIndex` of the drive table: the busy guard, the
     // controller check, then BusyOperation = 5 and a new worker. A worker still running from
-    // an earlier start is stopped and joined first, so only one reads at a time.
+    // an earlier start is stopped and joined first, so only one reads at a time. The worker is
+    // also stopped when any other background operation claims BusyOperation.
     StartResult Start(int tableIndex);
     // Stops and joins the running worker, if any. Its thread data stay alive, so a message it
     // posted before it stopped is still safe to hand to HandleProgress (which ignores it).
     void Stop();
-    [[nodiscard]] bool Running() const { return worker_.joinable(); }
+    [[nodiscard]] bool Running() const;
 
     // The progress handler of the page (UI thread), for the posts of kind 5. Returns false for
-    // a message of a worker that has been stopped (nothing changes then).
+    // a message of a worker that has been stopped (nothing changes then). A reading is added
+    // once, however often its post is handed over.
     bool HandleProgress(int code, intptr_t threadData);
+    // The page is shown again: a reading whose post the main window dropped while another
+    // page was current no longer holds the worker back.
+    void Resume();
 
     [[nodiscard]] const AtaStatisticsTotals& Totals() const { return totals_; }
     [[nodiscard]] int ReadingsAdded() const { return readingsAdded_; }
@@ -102,13 +107,18 @@ public:
 private:
     struct Run {
         AtaStatisticsThreadData data;
-        std::mutex mutex;
+        std::mutex mutex;  // guards data.table, data.readingOk, reading, stop and handled
         std::condition_variable wake;
+        uint64_t reading = 0;  // readings taken so far
+        uint64_t added = 0;    // the last reading the page has added
         bool stop = false;
-        bool handled = true;  // the last posted reading has been added
+        bool handled = true;  // the worker may take the next reading
     };
     static void Worker(Run* run);
+    // Stops and joins the worker without giving anything else back (any thread).
+    void StopWorker();
 
+    mutable std::mutex control_;  // guards runs_ and worker_
     std::vector<std::unique_ptr<Run>> runs_;  // the current run is the last
     std::thread worker_;
     AtaStatisticsTotals totals_;

@@ -200,6 +200,9 @@ void CVARNO_KorvaneDlg::EndDialog(int result) {
 }
 
 bool CVARNO_KorvaneDlg::UpdateDrivesInfo() {
+    // A reader still sending vendor commands would interleave them with the scan's, on a
+    // drive table that is about to change.
+    StopBackgroundReader();
     PhysicalDriveTable().clear();
     DriveCount = GlobalAtaCommand().UpdatePhysicalDrivesInfo(PhysicalDriveTable());
     if (DriveCount == 0) {

@@ -213,6 +213,44 @@ TEST_F(AtaStatisticsWorkerTest, ADriveOfAnotherControllerAndAFailedReading) {
     EXPECT_NE(test::ReadHostFile(machine_->Host(u"C:\\Tools\\Tarvex.log")).find("vendor statistics read failed"), std::string::npos);
 }
 
+// Another operation's claim stops the reader before the claim returns; a post the window
+// dropped (the page was not shown) holds the worker until the page is shown again; a post
+// handed over twice adds its reading once.
+TEST_F(AtaStatisticsWorkerTest, AnotherClaimStopsTheReaderAndADroppedPostWaitsForThePage) {
+    SetUpMachine("JMF608");
+    ASSERT_EQ(summary_.Start(0), AtaStatisticsSummary::kStarted);
+    Pump();  // START
+    const platform::WindowMessage first = Pump();
+    EXPECT_EQ(summary_.ReadingsAdded(), 1);
+    EXPECT_TRUE(summary_.HandleProgress(ProgressCode(first.wParam), first.lParam));
+    EXPECT_EQ(summary_.ReadingsAdded(), 1) << "the same reading handed over again adds nothing";
+
+    // Reading 2 is posted but dropped (not handed to the page): nothing more is read ...
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        posted_.wait(lock, [this] { return !queue_.empty(); });
+        queue_.clear();
+        EXPECT_FALSE(posted_.wait_for(lock, std::chrono::milliseconds(50), [this] { return !queue_.empty(); }));
+    }
+    // ... until the page is shown again.
+    summary_.Resume();
+    Pump();
+    EXPECT_EQ(summary_.ReadingsAdded(), 2) << "reading 3 is added; the dropped reading 2 is lost";
+
+    ASSERT_TRUE(ClaimBusyOperation(kOperationQuickScan));
+    EXPECT_FALSE(summary_.Running()) << "stopped and joined before the self-test's claim returned";
+    EXPECT_EQ(BusyOperation.load(), kOperationQuickScan) << "the new claim stays";
+    ReleaseBusyOperation(kOperationQuickScan);
+
+    // A claim of the reader's own kind does not stop it; a rescan does.
+    ASSERT_EQ(summary_.Start(0), AtaStatisticsSummary::kStarted);
+    Pump();
+    Pump();
+    EXPECT_TRUE(summary_.Running());
+    StopBackgroundReader();
+    EXPECT_FALSE(summary_.Running());
+}
+
 TEST_F(AtaStatisticsWorkerTest, NoMainWindowGivesTheClaimBack) {
     SetUpMachine("JMF608");
     (*machine_)->Windows().UnregisterWindow(window_);
