@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/progress_message.h"
 #include "app/trace.h"
 #include "app/ui_language.h"
 #include "device/ata_command.h"
