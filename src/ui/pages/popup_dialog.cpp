@@ -112,6 +112,8 @@ void CPopupDialog::InitHeaderText() {
     header_->SetFontName(SkinFontFace());
     header_->SetFontSize(9);
     header_->SetTextColor(kHeaderText);
+    // Centred in its panel: one line in mode 2, up to three in mode 1.
+    header_->SetAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     const std::vector<PopupController> controllers = StorageControllers();
     header_->SetText(ToQString(PopupHeaderText(mode_, record_, controllers)));
 }
