@@ -222,6 +222,35 @@ private slots:
         }
     }
 
+    // The full scan drives its own bar and buttons; the quick side stays as it was.
+    void FullScanUsesItsOwnControls() {
+        QVERIFY(OpenPage(DemoProfile()));
+        auto* bar = Control<ui::CBitmapSlider>(1120);
+        QPoint startPlace;
+        bool startVisible = false;
+        bool quickUntouched = true;
+        PostWatcher watcher([&](int k) {
+            if (k == 1) {
+                startPlace = bar->pos();
+                startVisible = bar->isVisible();
+            }
+            const QuickState quick = Quick();
+            quickUntouched = quickUntouched && quick.runEnabled && !quick.cancelEnabled && !quick.barVisible;
+        });
+        app_->installEventFilter(&watcher);
+        ClickControl(1073);
+        QVERIFY(!Control(1073)->isEnabled());
+        QVERIFY(Control(1074)->isEnabled());
+        FinishWorkers();
+        app_->removeEventFilter(&watcher);
+        QVERIFY(startVisible);
+        QCOMPARE(startPlace, QPoint(301, 210));
+        QVERIFY(quickUntouched);
+        QCOMPARE(Messages(), std::vector<QString>{String(271)});
+        QCOMPARE(bar->GetPos(), 100);
+        ExpectIdle();
+    }
+
     void FailingQuickScanShowsTheFailure() {
         nlohmann::json profile = DemoProfile();
         profile["disks"][0]["sata"]["selfTest"]["failures"] =
