@@ -245,4 +245,11 @@ void AtaStatisticsSummary::Resume() {
     run.wake.notify_all();
 }
 
+bool AtaStatisticsSummary::OwnsThreadData(intptr_t threadData) const {
+    const std::lock_guard<std::mutex> lock(control_);
+    return std::any_of(runs_.begin(), runs_.end(), [threadData](const std::unique_ptr<Run>& run) {
+        return threadData == reinterpret_cast<intptr_t>(&run->data);
+    });
+}
+
 }  // namespace tarvex

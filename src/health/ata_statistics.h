@@ -98,6 +98,9 @@ public:
     // The page is shown again: a reading whose post the main window dropped while another
     // page was current no longer holds the worker back.
     void Resume();
+    // Whether `threadData` is the thread data of one of this summary's runs (a stopped run's
+    // too): only then may a progress handler read it as an AtaStatisticsThreadData.
+    [[nodiscard]] bool OwnsThreadData(intptr_t threadData) const;
 
     [[nodiscard]] const AtaStatisticsTotals& Totals() const { return totals_; }
     [[nodiscard]] int ReadingsAdded() const { return readingsAdded_; }

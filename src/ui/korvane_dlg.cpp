@@ -73,6 +73,12 @@ bool IsSwallowedKey(int key) {
     }
 }
 
+// Ctrl+Shift+A opens the ATA Command Summary page, whose button stays hidden.
+bool IsAtaSummaryChord(const QKeyEvent& key) {
+    constexpr Qt::KeyboardModifiers kChecked = Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier | Qt::MetaModifier;
+    return key.key() == Qt::Key_A && (key.modifiers() & kChecked) == (Qt::ControlModifier | Qt::ShiftModifier);
+}
+
 }  // namespace
 
 CVARNO_KorvaneDlg::CVARNO_KorvaneDlg() : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint) {
@@ -581,8 +587,17 @@ void CVARNO_KorvaneDlg::closeEvent(QCloseEvent* event) {
 bool CVARNO_KorvaneDlg::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         auto* widget = qobject_cast<QWidget*>(watched);
-        if (widget != nullptr && (widget == this || isAncestorOf(widget)) &&
-            IsSwallowedKey(static_cast<QKeyEvent*>(event)->key())) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool ours = widget != nullptr && (widget == this || isAncestorOf(widget));
+        if (ours && IsAtaSummaryChord(*key)) {
+            // The chord is a click on the hidden page button 1013, busy guard included; a
+            // held chord acts once.
+            if (!key->isAutoRepeat()) {
+                OnPageButton(kPageAtaCommandSummary);
+            }
+            return true;
+        }
+        if (ours && IsSwallowedKey(key->key())) {
             // A drive tab with the focus takes its hover look; the key itself goes nowhere.
             for (CBmpBtnCtrl* tab : tabButtons_) {
                 if (tab->hasFocus()) {

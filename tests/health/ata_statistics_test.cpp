@@ -176,6 +176,7 @@ TEST_F(AtaStatisticsWorkerTest, ReadingsEverySecondAndASecondStartDoesNotDoubleT
     int stale = 0;
     for (;;) {
         const platform::WindowMessage m = Pump();
+        EXPECT_TRUE(summary_.OwnsThreadData(m.lParam)) << "a stopped run's data still belong to the summary";
         if (ProgressCode(m.wParam) == KORVANEMSG_WPARAM_PROGRESSSTART && summary_.Totals().bucketWrites[0] == 0 &&
             summary_.ReadingsAdded() == 0 && !summary_.StartButtonEnabled()) {
             break;
@@ -191,6 +192,9 @@ TEST_F(AtaStatisticsWorkerTest, ReadingsEverySecondAndASecondStartDoesNotDoubleT
     EXPECT_GE((*machine_)->Clock().GetTickCount64() - before, 2000u) << "a second between readings";
     summary_.Stop();
     EXPECT_FALSE(summary_.Running());
+    const AtaStatisticsThreadData foreign;
+    EXPECT_FALSE(summary_.OwnsThreadData(reinterpret_cast<intptr_t>(&foreign)));
+    EXPECT_FALSE(summary_.OwnsThreadData(0));
 }
 
 TEST_F(AtaStatisticsWorkerTest, ADriveOfAnotherControllerAndAFailedReading) {
