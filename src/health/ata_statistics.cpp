@@ -20,6 +20,7 @@ namespace {
 std::u16string Ascii(const std::string& text) { return std::u16string(text.begin(), text.end()); }
 
 constexpr size_t kControllerNameOffset = 375;
+constexpr uint32_t kStatisticsStopCheckMs = 100;
 constexpr char kControllerName[] = "JM608";
 
 }  // namespace
@@ -182,7 +183,14 @@ void AtaStatisticsSummary::Worker(Run* run) {
                 return;
             }
         }
-        os.clock->Sleep(kStatisticsIntervalMs);
+        // The second between readings, in steps, so that a stop does not wait for all of it.
+        for (uint32_t slept = 0; slept < kStatisticsIntervalMs; slept += kStatisticsStopCheckMs) {
+            os.clock->Sleep(kStatisticsStopCheckMs);
+            const std::lock_guard<std::mutex> lock(run->mutex);
+            if (run->stop) {
+                return;
+            }
+        }
     }
 }
 
