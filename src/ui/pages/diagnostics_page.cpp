@@ -120,6 +120,7 @@ void CDiagnoticsPage::OnInitDialog() {
     temperatureEdit_->SetFontSize(11, true);
     lifeEdit_->SetFontSize(11, true);
 
+    Layout();
     logic_.Initialize();
     SyncFromLogic(true);
 }

@@ -19,8 +19,8 @@ void CKorvanePage::InitPage() {
     if (background_.isNull()) {
         ShowMessage(u"Error Loading Bitmap!!");
     }
+    // Each page lays its controls out at the point of its own initialisation that needs it.
     OnInitDialog();
-    Layout();
     initialised_ = true;
 }
 
