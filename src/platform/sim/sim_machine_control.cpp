@@ -45,10 +45,10 @@ std::unique_ptr<platform::MachineControl> MakeMachineControl(std::unique_ptr<Sim
 
 }  // namespace tarvex::sim
 
-namespace tarvex::platform {
+namespace tarvex::sim {
 
-std::unique_ptr<MachineControl> OpenMachine(const MachineRequest& request, std::string* error) {
-    auto selection = sim::SelectMachine(request.machine, request.state, error);
+std::unique_ptr<platform::MachineControl> OpenSimMachine(const platform::MachineRequest& request, std::string* error) {
+    auto selection = SelectMachine(request.machine, request.state, error);
     if (!selection) {
         return nullptr;
     }
@@ -64,4 +64,4 @@ std::unique_ptr<MachineControl> OpenMachine(const MachineRequest& request, std::
     return sim::MakeMachineControl(std::move(machine), std::move(*selection));
 }
 
-}  // namespace tarvex::platform
+}  // namespace tarvex::sim

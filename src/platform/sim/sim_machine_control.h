@@ -11,4 +11,9 @@ namespace tarvex::sim {
 std::unique_ptr<platform::MachineControl> MakeMachineControl(std::unique_ptr<SimMachine> machine,
                                                              MachineSelection selection);
 
+// The emulated PC that `request` and the environment select (TARVEX_MACHINE, TARVEX_STATE,
+// TARVEX_SPEED), exported to this process's environment and opened; null with a one-line
+// `error`.
+std::unique_ptr<platform::MachineControl> OpenSimMachine(const platform::MachineRequest& request, std::string* error);
+
 }  // namespace tarvex::sim
