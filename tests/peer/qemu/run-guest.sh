@@ -76,6 +76,8 @@ if [ -z "$kernel_dir" ] || [ ! -f "$kernel_dir/complete" ]; then
     package=$(kernel_package)
     [ -n "$package" ] || { echo "run-guest.sh: apt-cache knows no kernel behind linux-image-amd64" >&2; exit 1; }
     version=${package#linux-image-}
+    # A cut-short unpacking of this or an older kernel goes first.
+    rm -rf "$cache"/kernel-*
     kernel_dir=$cache/kernel-$version
     fetch_deb "$package" "$kernel_dir"
     unpacked=$kernel_dir.part/root
@@ -128,7 +130,7 @@ copy_program() {
     local program=$1 target=$2
     mkdir -p "$stage$(dirname "$target")"
     cp "$program" "$stage$target"
-    ldd "$program" | grep -oE '/[^ ]+' | while read -r lib; do
+    { ldd "$program" || true; } | { grep -oE '/[^ ]+' || true; } | while read -r lib; do
         [ -e "$stage$lib" ] && continue
         mkdir -p "$stage$(dirname "$lib")"
         cp -L "$lib" "$stage$lib"
