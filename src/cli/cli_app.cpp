@@ -204,6 +204,12 @@ int RunCli(const std::vector<std::string>& args) {
     context.dialogs = &dialogs;
     const int code = command->run(context);
     SetConsoleSink(nullptr);
+    // Why a drive refused what the command asked (a missing privilege, a command refused for
+    // safety, a drive state that could not be kept), when the command did not say it itself.
+    const std::string problem = machine->TakeStateError();
+    if (!problem.empty()) {
+        std::fprintf(stderr, "tarvexctl: %s\n", problem.c_str());
+    }
     return code;
 }
 
