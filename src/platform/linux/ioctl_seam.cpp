@@ -18,7 +18,7 @@ namespace tarvex::linuxhost {
 namespace {
 
 class KernelIoctlSeam : public IoctlSeam {
-public:
+  public:
     int Open(const std::string& node, bool write, int* error) override {
         const int fd = ::open(node.c_str(), (write ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC);
         *error = fd < 0 ? errno : 0;

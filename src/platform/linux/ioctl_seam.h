@@ -53,7 +53,7 @@ struct NvmeReply {
 };
 
 class IoctlSeam {
-public:
+  public:
     virtual ~IoctlSeam() = default;
     // open(2) of a device node for reading, or reading and writing: a descriptor, or -1 with the
     // errno in `error`.

@@ -29,7 +29,7 @@ namespace {
 
 // The largest transfer one request takes (as the emulated adapters).
 constexpr uint32_t kMaxTransfer = 0x20000;
-constexpr uint8_t kSmartIdeError = 1;  // DriverStatus.bDriverError when the drive aborted
+constexpr uint8_t kSmartIdeError = 1;           // DriverStatus.bDriverError when the drive aborted
 constexpr uint32_t kMiniportCommandFailed = 1;  // SRB_IO_CONTROL.ReturnCode of a failed NVMe command
 constexpr uint32_t kFileDeviceMassStorage = 0x2D;
 constexpr size_t kIdentifyBytes = 512;
@@ -93,7 +93,10 @@ bool LinuxDevices::Control(const Target& target, uint32_t code, std::span<const 
     c.direct = directData;
 
     bool ok = false;
-    const bool sata = target.disk.kind == HostDiskKind::Sata;
+    // ATA commands go to SATA disks, and to other SCSI disks whose translation layer may take
+    // them (a SATA drive behind a SAS adapter; one that does not refuses the CDB). USB disks are
+    // left alone as the Windows drivers leave them, and NVMe has no ATA.
+    const bool sata = target.disk.kind == HostDiskKind::Sata || target.disk.kind == HostDiskKind::Other;
     switch (target.kind) {
         case Target::Kind::Disk:
             switch (code) {
@@ -187,7 +190,8 @@ bool LinuxDevices::RunAta(Call& c, const SatCommand& command, std::span<uint8_t>
         return c.Fail(win::ERROR_ACCESS_DENIED);  // a handle opened for no access sends nothing
     }
     if (!seam_.HasCapability(Capability::SysRawio)) {
-        return Refuse(c, fmt::format("{}: sending ATA commands needs the CAP_SYS_RAWIO privilege (run as root)", t.node));
+        return Refuse(c,
+                      fmt::format("{}: sending ATA commands needs the CAP_SYS_RAWIO privilege (run as root)", t.node));
     }
     EraseTimes erase;
     {
@@ -452,8 +456,8 @@ bool LinuxDevices::Miniport(Call& c) {
         return c.Fail(win::ERROR_ACCESS_DENIED);
     }
     if (!seam_.HasCapability(Capability::SysAdmin)) {
-        return Refuse(c,
-                      fmt::format("{}: sending NVMe admin commands needs the CAP_SYS_ADMIN privilege (run as root)", t.node));
+        return Refuse(
+            c, fmt::format("{}: sending NVMe admin commands needs the CAP_SYS_ADMIN privilege (run as root)", t.node));
     }
     std::fill(data->begin(), data->end(), uint8_t{0});
     NvmeAdminCommand cmd;
@@ -463,8 +467,8 @@ bool LinuxDevices::Miniport(Call& c) {
     cmd.cdw3 = h.NVMeCmd[3];
     std::copy(h.NVMeCmd + 10, h.NVMeCmd + 16, cmd.cdw10to15.begin());
     cmd.data = *data;
-    cmd.timeoutMs = std::min<uint32_t>(srb.Timeout != 0 ? srb.Timeout : kDefaultTimeoutSeconds, 0xFFFFFFFFu / 1000) *
-                    1000;
+    cmd.timeoutMs =
+        std::min<uint32_t>(srb.Timeout != 0 ? srb.Timeout : kDefaultTimeoutSeconds, 0xFFFFFFFFu / 1000) * 1000;
     const NvmeReply reply = seam_.NvmeAdmin(t.fd, cmd);
     if (reply.error != 0) {
         if (reply.error == EPERM || reply.error == EACCES) {

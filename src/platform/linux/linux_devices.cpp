@@ -48,7 +48,7 @@ std::optional<uint32_t> NumberedName(std::u16string_view path, std::u16string_vi
 }
 
 class LinuxDeviceHandle : public platform::Device {
-public:
+  public:
     LinuxDeviceHandle(LinuxDevices& owner, LinuxDevices::Target target) : owner_(owner), target_(std::move(target)) {}
     ~LinuxDeviceHandle() override {
         if (target_.fd >= 0) {
@@ -74,14 +74,14 @@ public:
         return true;
     }
 
-private:
+  private:
     LinuxDevices& owner_;
     LinuxDevices::Target target_;
     uint64_t position_ = 0;
 };
 
 class LinuxDeviceInfoSet : public platform::DeviceInfoSet {
-public:
+  public:
     explicit LinuxDeviceInfoSet(std::vector<std::u16string> paths) : paths_(std::move(paths)) {}
 
     bool EnumDeviceInterfaces(uint32_t memberIndex, platform::DeviceInterfaceData* data) override {
@@ -129,13 +129,13 @@ public:
         return true;
     }
 
-private:
+  private:
     std::vector<std::u16string> paths_;
 };
 
 // The device tree is the root node alone; its re-enumeration reads the disks again.
 class LinuxConfigManager : public platform::ConfigManager {
-public:
+  public:
     explicit LinuxConfigManager(LinuxDevices& owner) : owner_(owner) {}
 
     uint32_t CM_Locate_DevNode(uint32_t* devInst, std::optional<std::u16string_view> deviceId,
@@ -165,7 +165,7 @@ public:
         return win::CR_SUCCESS;
     }
 
-private:
+  private:
     LinuxDevices& owner_;
 };
 

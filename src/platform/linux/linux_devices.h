@@ -23,7 +23,7 @@
 namespace tarvex::linuxhost {
 
 class LinuxDevices : public platform::Devices {
-public:
+  public:
     using InventoryReader = std::function<HostInventory()>;
 
     // `seam` must outlive this object, and this object every handle, listing and configuration
@@ -49,13 +49,13 @@ public:
     struct Target {
         enum class Kind { Disk, Port, Volume };
         Kind kind = Kind::Disk;
-        HostDisk disk;          // the disk of a disk handle; of a port: an NVMe disk behind it
+        HostDisk disk;  // the disk of a disk handle; of a port: an NVMe disk behind it
         bool portIsNvme = false;
         uint8_t port = 0;
         HostVolume volume;
         std::optional<HostDisk> volumeDisk;  // the disk a volume lies on, when listed
-        std::string node;       // the opened node ("/dev/sda", "/dev/nvme0"); empty for a volume
-        int fd = -1;            // -1: not opened (a volume, a SATA port, a query-only handle)
+        std::string node;                    // the opened node ("/dev/sda", "/dev/nvme0"); empty for a volume
+        int fd = -1;                         // -1: not opened (a volume, a SATA port, a query-only handle)
     };
 
     // One DeviceIoControl of a handle; sets the last error when it fails.
@@ -67,7 +67,7 @@ public:
     // was given.
     void Reenumerate();
 
-private:
+  private:
     struct Call;
     bool AtaPassThrough(Call& c, bool direct);
     bool IdePassThrough(Call& c);
@@ -76,8 +76,7 @@ private:
     bool VolumeControl(Call& c, uint32_t code);
     // Checks the allow-list and the privilege, sends the command, and decodes the registers.
     // `data` is the data phase. False with c.error set when the command did not complete.
-    bool RunAta(Call& c, const SatCommand& command, std::span<uint8_t> data, AtaResult* result,
-                uint32_t* transferred);
+    bool RunAta(Call& c, const SatCommand& command, std::span<uint8_t> data, AtaResult* result, uint32_t* transferred);
     // A refusal: remembers `message` and fails the call with ERROR_ACCESS_DENIED.
     bool Refuse(Call& c, std::string message);
     void SetDeviceError(std::string message);

@@ -268,7 +268,8 @@ uint32_t CommandTimeoutSeconds(const AtaTaskFile& regs, uint32_t requested, cons
         if (stated > 0) {
             // A quarter more, and at least ten minutes more, than the drive says it needs.
             const uint64_t margin = std::max<uint64_t>(stated / 4, kLongCommandTimeoutSeconds);
-            t = static_cast<uint32_t>(std::max<uint64_t>(t, std::min<uint64_t>(stated + margin, kMaximumTimeoutSeconds)));
+            t = static_cast<uint32_t>(
+                std::max<uint64_t>(t, std::min<uint64_t>(stated + margin, kMaximumTimeoutSeconds)));
         }
     }
     return std::min(t, kMaximumTimeoutSeconds);

@@ -27,10 +27,10 @@ struct SatCommand {
     platform::AtaTaskFile current;
     platform::AtaTaskFile previous;  // the high bytes of a 48-bit command
     AtaDirection direction = AtaDirection::None;
-    uint32_t length = 0;             // data bytes
+    uint32_t length = 0;  // data bytes
     bool dma = false;
-    bool extend = false;             // 48-bit: the previous registers travel too
-    uint32_t timeoutSeconds = 0;     // what the request asks for; 0 when it states none
+    bool extend = false;          // 48-bit: the previous registers travel too
+    uint32_t timeoutSeconds = 0;  // what the request asks for; 0 when it states none
 };
 
 // True for the commands that are 48-bit whatever the request says.
@@ -62,9 +62,9 @@ struct AtaResult {
 
 // How a SCSI command came back through SG_IO.
 struct ScsiCompletion {
-    uint8_t status = 0;        // SCSI status byte
-    uint16_t hostStatus = 0;   // DID_* of the host adapter
-    uint16_t driverStatus = 0; // DRIVER_* of the mid layer (the low nibble)
+    uint8_t status = 0;              // SCSI status byte
+    uint16_t hostStatus = 0;         // DID_* of the host adapter
+    uint16_t driverStatus = 0;       // DRIVER_* of the mid layer (the low nibble)
     std::span<const uint8_t> sense;  // the sense bytes the kernel wrote
 };
 
