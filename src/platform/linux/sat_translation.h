@@ -56,7 +56,7 @@ struct AtaResult {
 };
 
 // The registers in sense data: the ATA Status Return descriptor of descriptor-format sense
-// (72h/73h), or the information and command-specific fields of fixed-format sense (70h/71h)
+// (72h/73h), or the information field and bytes 8..11 of fixed-format sense (70h/71h)
 // that carries ATA information. Nothing when the sense holds no registers.
 [[nodiscard]] std::optional<AtaResult> DecodeAtaSense(std::span<const uint8_t> sense);
 
