@@ -10,3 +10,4 @@ endfunction()
 
 tarvex_fuzz_replay(fuzz_storage_requests storage_requests_fuzz.cpp tarvex_platform_sim)
 tarvex_fuzz_replay(fuzz_profile_loader profile_loader_fuzz.cpp tarvex_platform_sim)
+tarvex_fuzz_replay(fuzz_sense_data sense_data_fuzz.cpp tarvex_platform_linux)

@@ -9,8 +9,10 @@
 #include "device/ata_command.h"
 #include "health/alert_settings.h"
 #include "health/diagnostics_page.h"
+#include "health/service_control.h"
 #include "platform/last_error.h"
 #include "platform/text.h"
+#include "platform/win32_values.h"
 
 namespace tarvex::cli {
 
@@ -46,9 +48,19 @@ int RunAlertsCommand(CommandContext& context) {
         DiagnosticsPageLogic page;
         page.LoadAlertSettings();
         if (!page.AlertControlsEnabled()) {
-            std::fprintf(stderr,
-                         "tarvexctl: alerts: the thresholds can be changed only while the monitoring service is "
-                         "stopped (tarvexctl service off)\n");
+            platform::ServiceStatus status;
+            if (!GlobalAtaCommand().QueryServiceState(kMonitoringServiceName, &status) &&
+                platform::GetLastError() == win::ERROR_SERVICE_DOES_NOT_EXIST) {
+                // Without the service nothing can tell whether it would use the thresholds: they stay locked.
+                std::fprintf(stderr,
+                             "tarvexctl: alerts: the monitoring service (%s) is not installed on this PC, so the "
+                             "thresholds stay locked\n",
+                             Utf8(kMonitoringServiceName).c_str());
+            } else {
+                std::fprintf(stderr,
+                             "tarvexctl: alerts: the thresholds can be changed only while the monitoring service is "
+                             "stopped (tarvexctl service off)\n");
+            }
             return kExitCommandFailed;
         }
     }

@@ -53,7 +53,12 @@ void PrintUsage(std::FILE* to) {
         "selftest --wait: 6 the self-test failed, 7 it was aborted. A disk the PC does not have\n"
         "is 3. Message boxes print on standard output, tarvexctl's own messages on standard error.\n"
         "\n"
-        "Waits run on the emulated PC's clock: TARVEX_SPEED=60 makes a 2-minute self-test take 2 s.\n",
+        "Waits run on the emulated PC's clock: TARVEX_SPEED=60 makes a 2-minute self-test take 2 s.\n"
+        "\n"
+        "TARVEX_PLATFORM=linux runs on this Linux PC's real disks instead (as root: ATA commands\n"
+        "need CAP_SYS_RAWIO, NVMe admin commands CAP_SYS_ADMIN); --machine does not apply there,\n"
+        "the state directory is $TARVEX_STATE, else /var/lib/tarvex. Only commands that read reach\n"
+        "a real drive unless TARVEX_ALLOW_WRITES=1.\n",
         to);
 }
 
@@ -204,6 +209,12 @@ int RunCli(const std::vector<std::string>& args) {
     context.dialogs = &dialogs;
     const int code = command->run(context);
     SetConsoleSink(nullptr);
+    // Why a drive refused what the command asked (a missing privilege, a command refused for
+    // safety, a drive state that could not be kept), when the command did not say it itself.
+    const std::string problem = machine->TakeStateError();
+    if (!problem.empty()) {
+        std::fprintf(stderr, "tarvexctl: %s\n", problem.c_str());
+    }
     return code;
 }
 

@@ -272,6 +272,14 @@ TEST_F(CliTest, ServiceStatusOfAPcWithoutTheService) {
     CliRun r = Tarvexctl(State() + " --machine '" + profile + "' service status");
     EXPECT_EQ(r.exitCode, 3) << r.out;
     EXPECT_NE(r.err.find("OpenService failed w/err 0x00000424"), std::string::npos) << r.err;
+
+    // Without the service the thresholds stay locked, and the refusal says why.
+    CliRun alerts = Tarvexctl(State() + " --machine '" + profile + "' alerts --temperature 60");
+    EXPECT_EQ(alerts.exitCode, 3) << alerts.out;
+    EXPECT_NE(alerts.err.find("the monitoring service (VARNO Velmora Service) is not installed on this PC, so the "
+                              "thresholds stay locked"),
+              std::string::npos)
+        << alerts.err;
 }
 
 TEST_F(CliTest, ServiceOffThatDoesNotStopSaysWhyAndFails) {

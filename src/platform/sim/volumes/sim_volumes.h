@@ -16,7 +16,16 @@
 
 namespace tarvex::sim {
 
-class SimVolumes : public platform::Volumes, public VolumeSpace {
+// The volumes as the management view lists them (Win32_LogicalDisk), with the free space each
+// has at the moment it is asked.
+class VolumeListing {
+public:
+    virtual ~VolumeListing() = default;
+    [[nodiscard]] virtual const std::vector<VolumeProfile>& List() const = 0;
+    [[nodiscard]] virtual std::optional<uint64_t> FreeBytes(char16_t letter) = 0;
+};
+
+class SimVolumes : public platform::Volumes, public VolumeSpace, public VolumeListing {
 public:
     // `volumesRoot` is the folder that holds one folder per drive letter (as for SimFiles);
     // the bytes already there count as used. `files` resolves relative paths.
@@ -33,8 +42,8 @@ public:
 
     // Tests and the management view.
     [[nodiscard]] const VolumeProfile* Find(char16_t letter) const;
-    [[nodiscard]] std::optional<uint64_t> FreeBytes(char16_t letter);
-    [[nodiscard]] const std::vector<VolumeProfile>& List() const { return volumes_; }
+    [[nodiscard]] std::optional<uint64_t> FreeBytes(char16_t letter) override;
+    [[nodiscard]] const std::vector<VolumeProfile>& List() const override { return volumes_; }
 
 private:
     // The volume that a path lies on (its drive letter after resolving), or null with the

@@ -87,7 +87,7 @@ private:
 
 }  // namespace
 
-SimWmi::SimWmi(const MachineProfile& profile, SimVolumes& volumes, std::u16string host)
+SimWmi::SimWmi(const MachineProfile& profile, VolumeListing& volumes, std::u16string host)
     : faults_(profile.hardware.wmiFaults), faultUses_(profile.hardware.wmiFaults.size(), 0) {
     BuildWmiCatalog(profile, volumes, host, &catalog_);
 }

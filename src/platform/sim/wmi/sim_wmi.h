@@ -23,7 +23,7 @@ inline constexpr int32_t WBEM_E_INVALID_QUERY_TYPE = static_cast<int32_t>(0x8004
 class SimWmi : public platform::Wmi {
 public:
     // `profile` and `volumes` must outlive the object; `host` is the computer name.
-    SimWmi(const MachineProfile& profile, SimVolumes& volumes, std::u16string host);
+    SimWmi(const MachineProfile& profile, VolumeListing& volumes, std::u16string host);
 
     int32_t CoInitializeEx(uint32_t coInit) override;
     void CoUninitialize() override;

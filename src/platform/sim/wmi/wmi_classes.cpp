@@ -218,7 +218,7 @@ void AddPnp(const MachineProfile& p, WmiCatalog* catalog) {
     catalog->Add(std::move(drivers));
 }
 
-WmiClassBuilder LogicalDisks(const MachineProfile& p, SimVolumes& volumes) {
+WmiClassBuilder LogicalDisks(const MachineProfile& p, VolumeListing& volumes) {
     WmiClassBuilder t(u"Win32_LogicalDisk", {u"Caption", u"Compressed", u"Description", u"DeviceID", u"DriveType",
                                              u"FileSystem", u"FreeSpace", u"MediaType", u"Name", u"Size",
                                              u"VolumeName", u"VolumeSerialNumber"});
@@ -350,7 +350,7 @@ void AddSystem(const MachineProfile& p, const std::u16string& host, WmiCatalog* 
 
 }  // namespace
 
-void BuildWmiCatalog(const MachineProfile& p, SimVolumes& volumes, const std::u16string& host, WmiCatalog* catalog) {
+void BuildWmiCatalog(const MachineProfile& p, VolumeListing& volumes, const std::u16string& host, WmiCatalog* catalog) {
     AddDisks(p, catalog);
     AddControllers(p, host, catalog);
     AddPnp(p, catalog);

@@ -10,7 +10,7 @@ namespace tarvex::sim {
 
 // `host` is the computer name that starts every object path ("\\\\HOST\\ROOT\\CIMV2:...").
 // `volumes` must outlive the catalog (Win32_LogicalDisk reads its free space at each query).
-void BuildWmiCatalog(const MachineProfile& profile, SimVolumes& volumes, const std::u16string& host,
+void BuildWmiCatalog(const MachineProfile& profile, VolumeListing& volumes, const std::u16string& host,
                      WmiCatalog* catalog);
 
 // The names Windows gives a disk: its friendly name (Win32_PnPEntity Name, Win32_DiskDrive
