@@ -18,7 +18,8 @@ struct HostDisk {
     std::string nvmeControllerNode;  // "/dev/nvme0" for an NVMe namespace, empty otherwise
     uint32_t nvmeNamespaceId = 0;  // NSID of the namespace (1 for nvme0n1)
     HostDiskKind kind = HostDiskKind::Other;
-    std::string model;             // trailing blanks cut
+    std::string model;             // trailing blanks cut; a USB disk's starts with its vendor
+    std::string vendor;            // SCSI INQUIRY vendor ("ATA", "SanDisk"); empty for NVMe
     std::string serial;
     std::string firmware;
     uint64_t sizeBytes = 0;        // /sys/block/<name>/size * 512

@@ -56,23 +56,6 @@ std::u16string Upper(std::u16string s) {
     return s;
 }
 
-// The hardware ids Windows gives a PCI function: the full id, the id without its revision,
-// then the two class-code forms. The full class code comes first, so a reader that takes the
-// first "CC_" element sees all six digits.
-std::vector<std::u16string> DefaultHardwareIds(const std::u16string& pnpId, const std::u16string& classCode) {
-    std::u16string id = pnpId.substr(0, pnpId.find(u'\\', pnpId.find(u'\\') + 1));
-    std::vector<std::u16string> ids{id};
-    const size_t rev = id.rfind(u"&REV_");
-    if (rev != std::u16string::npos) {
-        ids.push_back(id.substr(0, rev));
-    }
-    const size_t subsys = id.find(u"&SUBSYS_");
-    const std::u16string vendorDevice = subsys == std::u16string::npos ? id.substr(0, id.find(u"&REV_")) : id.substr(0, subsys);
-    ids.push_back(vendorDevice + u"&CC_" + classCode);
-    ids.push_back(vendorDevice + u"&CC_" + classCode.substr(0, 4));
-    return ids;
-}
-
 ControllerProfile ParseController(const json& node, const std::string& path) {
     JsonObject o(node, path);
     ControllerProfile c;
@@ -204,6 +187,20 @@ WmiFaultProfile ParseWmiFault(const json& node, const std::string& path) {
 }
 
 }  // namespace
+
+std::vector<std::u16string> DefaultHardwareIds(const std::u16string& pnpId, const std::u16string& classCode) {
+    std::u16string id = pnpId.substr(0, pnpId.find(u'\\', pnpId.find(u'\\') + 1));
+    std::vector<std::u16string> ids{id};
+    const size_t rev = id.rfind(u"&REV_");
+    if (rev != std::u16string::npos) {
+        ids.push_back(id.substr(0, rev));
+    }
+    const size_t subsys = id.find(u"&SUBSYS_");
+    const std::u16string vendorDevice = subsys == std::u16string::npos ? id.substr(0, id.find(u"&REV_")) : id.substr(0, subsys);
+    ids.push_back(vendorDevice + u"&CC_" + classCode);
+    ids.push_back(vendorDevice + u"&CC_" + classCode.substr(0, 4));
+    return ids;
+}
 
 void ParseHardwareProfile(const json& node, const std::string& path, HardwareProfile* h) {
     JsonObject o(node, path);

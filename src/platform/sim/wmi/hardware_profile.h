@@ -71,6 +71,11 @@ struct HardwareProfile {
     std::vector<WmiFaultProfile> wmiFaults;
 };
 
+// The hardware ids Windows gives a PCI function: the full id, the id without its revision,
+// then the two class-code forms. The full class code comes first, so a reader that takes the
+// first "CC_" element sees all six digits.
+std::vector<std::u16string> DefaultHardwareIds(const std::u16string& pnpId, const std::u16string& classCode);
+
 // Parses the profile's "hardware" object (at `path`) and the "wmi" object. Throws JsonError.
 void ParseHardwareProfile(const nlohmann::json& node, const std::string& path, HardwareProfile* out);
 void ParseWmiProfile(const nlohmann::json& node, const std::string& path, HardwareProfile* out);
