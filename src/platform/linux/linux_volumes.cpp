@@ -1,22 +1,12 @@
 #include "platform/linux/linux_volumes.h"
 
-#include <sys/statvfs.h>
-
 #include <utility>
 
 namespace tarvex::linuxhost {
 
-std::optional<uint64_t> StatVfsFreeBytes(const std::string& mountPoint) {
-    struct statvfs s {};
-    if (::statvfs(mountPoint.c_str(), &s) != 0) {
-        return std::nullopt;
-    }
-    return static_cast<uint64_t>(s.f_bavail) * s.f_frsize;
-}
-
 LinuxVolumes::LinuxVolumes(const std::vector<sim::VolumeProfile>& volumes, std::map<char16_t, std::string> mountPoints,
-                           const std::filesystem::path& volumesRoot, sim::SimFiles& files, FreeSpaceProbe probe)
-    : SimVolumes(volumes, volumesRoot, files), mountPoints_(std::move(mountPoints)), probe_(std::move(probe)) {}
+                           const std::filesystem::path& volumesRoot, sim::SimFiles& files, StatVfs statvfs)
+    : SimVolumes(volumes, volumesRoot, files), mountPoints_(std::move(mountPoints)), statvfs_(std::move(statvfs)) {}
 
 std::optional<uint64_t> LinuxVolumes::FreeBytes(char16_t letter) {
     const sim::VolumeProfile* v = Find(letter);
@@ -25,8 +15,8 @@ std::optional<uint64_t> LinuxVolumes::FreeBytes(char16_t letter) {
     }
     const auto mount = mountPoints_.find(v->letter);
     if (mount != mountPoints_.end()) {
-        if (auto free = probe_(mount->second)) {
-            return free;
+        if (auto figures = statvfs_(mount->second)) {
+            return figures->availableBlocks * figures->fragmentBytes;
         }
     }
     // A file system that can no longer be asked (unmounted meanwhile) keeps what it had.

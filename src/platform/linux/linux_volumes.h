@@ -7,26 +7,23 @@
 #include <optional>
 #include <string>
 
+#include "platform/linux/host_inventory.h"
 #include "platform/sim/volumes/sim_volumes.h"
 
 namespace tarvex::linuxhost {
 
-// The bytes a file system has free for an unprivileged writer (f_bavail * f_frsize), or
-// nothing when it cannot be asked.
-using FreeSpaceProbe = std::function<std::optional<uint64_t>(const std::string& mountPoint)>;
-std::optional<uint64_t> StatVfsFreeBytes(const std::string& mountPoint);
-
 class LinuxVolumes : public sim::SimVolumes {
 public:
-    // `mountPoints` by letter; `files` resolves paths (each letter is mapped there).
+    // `mountPoints` by letter; `files` resolves paths (each letter is mapped there). The free
+    // space is what an ordinary user may still write (f_bavail).
     LinuxVolumes(const std::vector<sim::VolumeProfile>& volumes, std::map<char16_t, std::string> mountPoints,
-                 const std::filesystem::path& volumesRoot, sim::SimFiles& files, FreeSpaceProbe probe);
+                 const std::filesystem::path& volumesRoot, sim::SimFiles& files, StatVfs statvfs);
 
     [[nodiscard]] std::optional<uint64_t> FreeBytes(char16_t letter) override;
 
 private:
     std::map<char16_t, std::string> mountPoints_;
-    FreeSpaceProbe probe_;
+    StatVfs statvfs_;
 };
 
 }  // namespace tarvex::linuxhost
