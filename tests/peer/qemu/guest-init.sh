@@ -43,19 +43,32 @@ tarvex() {
     TARVEX_PLATFORM=linux TARVEX_STATE=/tmp/tarvex tarvexctl "$@"
 }
 
-# Which disk number is which kind is the scan's to say; both numbers are asked both ways and the
-# comparison reads the answers that fit. smartctl runs right after tarvexctl's SMART reads, so
-# that the NVMe disk's command counters cannot have moved in between.
 run scan tarvex --json scan
+# The interface kind the scan gives each disk number (3 NVMe); a number the scan does not list
+# is asked both ways, so that its failure shows too.
+kind_of() {
+    awk -v want="$1" '
+        /"diskNumber":/ { gsub(/[^0-9]/, ""); number = $0 }
+        /"interfaceKind":/ { gsub(/[^0-9]/, ""); if (number == want) print $0 }
+    ' /tmp/results/scan.out
+}
+# ask COMMAND N: tarvexctl's COMMAND for disk number N, in the form that fits its kind.
+ask() {
+    case $(kind_of "$2") in
+        3) run "$1-disk$2-nvme" tarvex --json "$1" --disk "$2" --nvme ;;
+        "") run "$1-disk$2" tarvex --json "$1" --disk "$2"
+            run "$1-disk$2-nvme" tarvex --json "$1" --disk "$2" --nvme ;;
+        *) run "$1-disk$2" tarvex --json "$1" --disk "$2" ;;
+    esac
+}
 for n in 0 1; do
-    run "identify-disk$n" tarvex --json identify --disk "$n"
-    run "identify-disk$n-nvme" tarvex --json identify --disk "$n" --nvme
+    ask identify "$n"
     run "health-drive$n" tarvex --json health --drive "$n"
 done
-for n in 0 1; do
-    run "smart-disk$n" tarvex --json smart --disk "$n"
-    run "smart-disk$n-nvme" tarvex --json smart --disk "$n" --nvme
-done
+# smartctl runs right after tarvexctl's SMART reads, so that the NVMe disk's command counters
+# cannot have moved in between.
+ask smart 0
+ask smart 1
 run smartctl-sata smartctl -x --json /dev/sda
 run smartctl-nvme smartctl -x --json /dev/nvme0
 run smartctl-nvme-namespace smartctl -x --json /dev/nvme0n1

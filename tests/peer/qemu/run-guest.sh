@@ -181,7 +181,7 @@ console=$work/console.log
 start=$(date +%s.%N)
 status=0
 timeout "$boot_timeout" qemu-system-x86_64 \
-    -accel tcg -machine q35 -cpu max -m 1024 -smp 1 \
+    -accel tcg -machine q35 -m 1024 -smp 1 \
     -nographic -no-reboot -nic none \
     -kernel "$kernel_dir/vmlinuz" -initrd "$initramfs" \
     -append "console=ttyS0 quiet loglevel=0 panic=-1" \
