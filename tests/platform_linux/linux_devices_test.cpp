@@ -218,7 +218,7 @@ TEST_F(LinuxDevicesTest, SmartReadDataTravelsAsPassThroughAndComesBackInTheWindo
     uint32_t returned = 0;
     ASSERT_TRUE(Send(*dev, platform::IOCTL_ATA_PASS_THROUGH, io, &returned));
     ASSERT_EQ(seam.scsi.size(), 1u);
-    EXPECT_EQ(seam.scsi[0].cdb, (std::vector<uint8_t>{0x85, 0x08, 0x2E, 0x00, 0xD0, 0x00, 0x01, 0x00, 0x01, 0x00, 0x4F,
+    EXPECT_EQ(seam.scsi[0].cdb, (std::vector<uint8_t>{0x85, 0x08, 0x0E, 0x00, 0xD0, 0x00, 0x01, 0x00, 0x01, 0x00, 0x4F,
                                                       0x00, 0xC2, 0xA0, 0xB0, 0x00}));
     EXPECT_EQ(seam.scsi[0].direction, ScsiDataDirection::FromDevice);
     EXPECT_EQ(seam.scsi[0].data.size(), 512u);

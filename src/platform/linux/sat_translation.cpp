@@ -167,7 +167,12 @@ std::array<uint8_t, kCdbSize> BuildAtaPassThrough16(const SatCommand& c) {
     if (c.direction != AtaDirection::None) {
         protocol = c.dma ? kProtocolDma : c.direction == AtaDirection::In ? kProtocolPioIn : kProtocolPioOut;
     }
-    uint8_t flags = kCkCond;
+    // CK_COND only where the registers are the answer (non-data commands such as SMART RETURN
+    // STATUS). With it on a PIO data-in command, libata on AHCI reports a command that moved
+    // all its data as ABORTED COMMAND whenever the final status still shows DRQ, as QEMU's AHCI
+    // disk does; a data command's outcome is its SCSI status, and an ATA error comes back with
+    // its registers in the sense data whether CK_COND is set or not.
+    uint8_t flags = c.direction == AtaDirection::None ? kCkCond : 0;
     if (c.direction != AtaDirection::None) {
         flags |= kBytBlok | kTLengthInCount;
         if (c.direction == AtaDirection::In) {

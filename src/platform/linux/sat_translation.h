@@ -43,8 +43,9 @@ struct SatCommand {
 [[nodiscard]] SatCommand CommandFromRegisters(const platform::AtaTaskFile& regs, AtaDirection direction,
                                               uint32_t length);
 
-// The ATA PASS-THROUGH (16) CDB: protocol, EXTEND, CK_COND (so the registers come back), and
-// for a data command T_DIR, BYT_BLOK and T_LENGTH (the length in blocks, in the count field).
+// The ATA PASS-THROUGH (16) CDB: protocol, EXTEND, for a non-data command CK_COND (so the
+// registers come back), for a data command T_DIR, BYT_BLOK and T_LENGTH (the length in blocks,
+// in the count field).
 [[nodiscard]] std::array<uint8_t, kCdbSize> BuildAtaPassThrough16(const SatCommand& command);
 
 // The drive's registers after a command: the error register where the features were, the
