@@ -211,9 +211,11 @@ int RunCli(const std::vector<std::string>& args) {
     SetConsoleSink(nullptr);
     // Why a drive refused what the command asked (a missing privilege, a command refused for
     // safety, a drive state that could not be kept), when the command did not say it itself.
-    const std::string problem = machine->TakeStateError();
-    if (!problem.empty()) {
-        std::fprintf(stderr, "tarvexctl: %s\n", problem.c_str());
+    const std::string problems = machine->TakeStateError();
+    for (size_t start = 0; start < problems.size();) {
+        const size_t end = std::min(problems.find('\n', start), problems.size());
+        std::fprintf(stderr, "tarvexctl: %s\n", problems.substr(start, end - start).c_str());
+        start = end + 1;
     }
     return code;
 }

@@ -349,6 +349,8 @@ TEST_F(LinuxDevicesTest, MissingPrivilegeFailsWithOneMessageAndSendsNothing) {
     auto io = Buffered(kReadData, platform::ATA_FLAGS_DATA_IN, 512);
     EXPECT_FALSE(Send(*dev, platform::IOCTL_ATA_PASS_THROUGH, io));
     EXPECT_EQ(platform::GetLastError(), win::ERROR_ACCESS_DENIED);
+    // A scan asks several times: the refusal is said once.
+    EXPECT_FALSE(Send(*dev, platform::IOCTL_ATA_PASS_THROUGH, io));
     EXPECT_EQ(d->TakeDeviceError(), "/dev/sda: sending ATA commands needs the CAP_SYS_RAWIO privilege (run as root)");
     EXPECT_TRUE(seam.scsi.empty());
     // The questions the records answer need no privilege.
@@ -432,6 +434,24 @@ TEST_F(LinuxDevicesTest, NvmeMiniportRequestsBecomeAdminCommandsOnTheController)
     EXPECT_EQ(d->TakeDeviceError(),
               "/dev/nvme0: sending NVMe admin commands needs the CAP_SYS_ADMIN privilege (run as root)");
     EXPECT_EQ(seam.nvme.size(), sent);
+}
+
+TEST_F(LinuxDevicesTest, EveryDeviceThatRefusedIsNamedOnItsOwnLine) {
+    auto d = Make(false);
+    seam.rawio = false;
+    seam.admin = false;
+    auto disk = Open(*d, u"\\\\.\\PhysicalDrive0");
+    auto port = Open(*d, u"\\\\.\\SCSI4:");
+    ASSERT_TRUE(disk && port);
+    auto ata = Buffered(kReadData, platform::ATA_FLAGS_DATA_IN, 512);
+    auto nvme = NvmeRequest(0x06, 0, 1, 4096);
+    EXPECT_FALSE(Send(*disk, platform::IOCTL_ATA_PASS_THROUGH, ata));
+    EXPECT_FALSE(Send(*port, platform::IOCTL_SCSI_MINIPORT, nvme));
+    EXPECT_FALSE(Send(*disk, platform::IOCTL_ATA_PASS_THROUGH, ata));
+    EXPECT_EQ(d->TakeDeviceError(),
+              "/dev/sda: sending ATA commands needs the CAP_SYS_RAWIO privilege (run as root)\n"
+              "/dev/nvme0: sending NVMe admin commands needs the CAP_SYS_ADMIN privilege (run as root)");
+    EXPECT_TRUE(seam.scsi.empty() && seam.nvme.empty());
 }
 
 TEST_F(LinuxDevicesTest, MalformedRequestsAreRefusedBeforeTheDrive) {

@@ -201,7 +201,11 @@ std::string LinuxDevices::TakeDeviceError() {
 
 void LinuxDevices::SetDeviceError(std::string message) {
     std::lock_guard lock(mutex_);
-    deviceError_ = std::move(message);
+    // Each refusal once: a scan that meets the same missing privilege on every request of a
+    // disk says it once per disk, and every disk that refused is named.
+    if (("\n" + deviceError_ + "\n").find("\n" + message + "\n") == std::string::npos) {
+        deviceError_ += deviceError_.empty() ? message : "\n" + message;
+    }
 }
 
 HostInventory LinuxDevices::Inventory() {

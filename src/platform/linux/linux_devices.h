@@ -37,9 +37,9 @@ class LinuxDevices : public platform::Devices {
                                                                  uint32_t flags) override;
     std::unique_ptr<platform::ConfigManager> LoadConfigManager() override;
 
-    // The last refusal (a missing privilege, a command that writes while writes are off, a node
-    // the process may not open) as one line naming the device; cleared by the call, empty when
-    // there was none.
+    // The refusals since the last call (a missing privilege, a command that writes while writes
+    // are off, a node the process may not open), one line each naming the device, each only
+    // once, in the order they came; cleared by the call, empty when there was none.
     std::string TakeDeviceError();
 
     // The disks and volumes as now known (a copy).
