@@ -22,7 +22,7 @@ using CliRun = tarvex::test::ChildRun;
 // Runs tarvexctl with `args` (already shell-quoted) and an environment prefix.
 CliRun Tarvexctl(const std::string& args, const std::string& env = "", const std::string& cwd = "") {
     return tarvex::test::RunChild((cwd.empty() ? std::string() : "cd '" + cwd + "' && ") +
-                                  "env -u TARVEX_MACHINE -u TARVEX_STATE -u TARVEX_SPEED " + env + " '" TARVEXCTL_PATH
+                                  "env -u TARVEX_MACHINE -u TARVEX_STATE -u TARVEX_SPEED -u TARVEX_PLATFORM " + env + " '" TARVEXCTL_PATH
                                   "' " + args);
 }
 
@@ -174,6 +174,14 @@ TEST_F(CliTest, IdentifyAndSmartShowTheDemoDrives) {
 }  // namespace
 
 namespace {
+
+TEST_F(CliTest, TheBackendComesFromTarvexPlatform) {
+    // "sim" and nothing are the emulated PC; anything unknown is a machine error that names it.
+    EXPECT_EQ(Tarvexctl(State() + " scan", "TARVEX_PLATFORM=sim").out, Tarvexctl(State() + " scan").out);
+    CliRun bogus = Tarvexctl(State() + " scan", "TARVEX_PLATFORM=windows");
+    EXPECT_EQ(bogus.exitCode, 2);
+    EXPECT_NE(bogus.err.find("TARVEX_PLATFORM: unknown backend \"windows\""), std::string::npos) << bogus.err;
+}
 
 TEST_F(CliTest, ScanSysinfoAndVolumesShowTheDemoPc) {
     CliRun scan = Tarvexctl(State() + " --json scan");

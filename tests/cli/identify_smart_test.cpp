@@ -22,7 +22,7 @@ using CtlRun = tarvex::test::ChildRun;
 
 // Runs a shell command line (tarvexctl is TARVEXCTL) and collects what it prints.
 CtlRun Shell(const std::string& line, const tarvex::test::TempDir&) {
-    return tarvex::test::RunChild("env -u TARVEX_MACHINE -u TARVEX_STATE -u TARVEX_SPEED TARVEXCTL='" TARVEXCTL_PATH
+    return tarvex::test::RunChild("env -u TARVEX_MACHINE -u TARVEX_STATE -u TARVEX_SPEED -u TARVEX_PLATFORM TARVEXCTL='" TARVEXCTL_PATH
                                   "' sh -c '" + line + "'");
 }
 

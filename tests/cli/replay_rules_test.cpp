@@ -101,7 +101,7 @@ protected:
         return path.string();
     }
     CtlRun Tarvexctl(const std::string& profile, const std::string& args) {
-        return tarvex::test::RunChild("env -u TARVEX_MACHINE -u TARVEX_STATE -u TARVEX_SPEED '" TARVEXCTL_PATH
+        return tarvex::test::RunChild("env -u TARVEX_MACHINE -u TARVEX_STATE -u TARVEX_SPEED -u TARVEX_PLATFORM '" TARVEXCTL_PATH
                                       "' --machine '" + profile + "' --state '" + (dir_.Path() / "state").string() +
                                       "' " + args);
     }

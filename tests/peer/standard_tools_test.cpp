@@ -58,7 +58,7 @@ protected:
 
     // tarvexctl's JSON answer for one command on a machine (a profile file or the demo PC).
     json Tarvex(const std::string& machine, const std::string& command) {
-        const std::string line = "env -u TARVEX_MACHINE -u TARVEX_STATE -u TARVEX_SPEED " + Quote(TARVEXCTL_PATH) +
+        const std::string line = "env -u TARVEX_MACHINE -u TARVEX_STATE -u TARVEX_SPEED -u TARVEX_PLATFORM " + Quote(TARVEXCTL_PATH) +
                                  (machine.empty() ? "" : " --machine " + Quote(machine)) + " --state " +
                                  Quote((dir_.Path() / ("state-" + std::to_string(states_++))).string()) +
                                  " --json " + command;
@@ -67,7 +67,7 @@ protected:
         return r.out.empty() ? json::object() : json::parse(r.out);
     }
     std::string TarvexText(const std::string& machine, const std::string& command) {
-        const ToolRun r = RunShell("env -u TARVEX_MACHINE -u TARVEX_STATE -u TARVEX_SPEED " + Quote(TARVEXCTL_PATH) +
+        const ToolRun r = RunShell("env -u TARVEX_MACHINE -u TARVEX_STATE -u TARVEX_SPEED -u TARVEX_PLATFORM " + Quote(TARVEXCTL_PATH) +
                                    " --machine " + Quote(machine) + " --state " +
                                    Quote((dir_.Path() / ("state-" + std::to_string(states_++))).string()) + " " +
                                    command);
