@@ -20,6 +20,9 @@ struct AtaTaskFile {
 };
 static_assert(sizeof(AtaTaskFile) == 8);
 
+// The data phase of an ATA command.
+enum class AtaData { None, In, Out };
+
 // After a command the drive's registers come back in the same positions: the error register
 // where the features were and the status register where the command was.
 inline constexpr uint8_t kAtaStatusErr = 0x01;

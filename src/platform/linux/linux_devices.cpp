@@ -9,8 +9,7 @@
 #include <fmt/format.h>
 
 #include "platform/last_error.h"
-#include "platform/sim/devices/device_tree.h"
-#include "platform/sim/devices/storage_stack.h"
+#include "platform/device_listing.h"
 #include "platform/text.h"
 #include "platform/win32_values.h"
 
@@ -20,32 +19,9 @@ namespace win = tarvex::win;
 
 namespace {
 
-constexpr uint32_t kErrorInvalidUserBuffer = 1784;  // ERROR_INVALID_USER_BUFFER
-constexpr uint32_t kDigcfDeviceInterface = 0x10;
-constexpr uint32_t kSpintActive = 1;
-constexpr uint32_t kInterfaceDataSize = 28;  // SP_DEVICE_INTERFACE_DATA of the 32-bit layout
-constexpr uint32_t kDetailDataSize = 6;      // SP_DEVICE_INTERFACE_DETAIL_DATA_W of the 32-bit layout
 constexpr uint32_t kSectorBytes = 512;
 
-// The number between `prefix` and `suffix` of a folded path ("\\\\.\\physicaldrive12" -> 12).
-std::optional<uint32_t> NumberedName(std::u16string_view path, std::u16string_view prefix, std::u16string_view suffix) {
-    if (path.size() <= prefix.size() + suffix.size() || path.substr(0, prefix.size()) != prefix ||
-        path.substr(path.size() - suffix.size()) != suffix) {
-        return std::nullopt;
-    }
-    const std::u16string_view digits = path.substr(prefix.size(), path.size() - prefix.size() - suffix.size());
-    if (digits.size() > 3) {
-        return std::nullopt;
-    }
-    uint32_t n = 0;
-    for (char16_t c : digits) {
-        if (c < u'0' || c > u'9') {
-            return std::nullopt;
-        }
-        n = n * 10 + static_cast<uint32_t>(c - u'0');
-    }
-    return n;
-}
+using platform::NumberedName;
 
 class LinuxDeviceHandle : public platform::Device {
   public:
@@ -80,87 +56,13 @@ class LinuxDeviceHandle : public platform::Device {
     uint64_t position_ = 0;
 };
 
-class LinuxDeviceInfoSet : public platform::DeviceInfoSet {
-  public:
-    explicit LinuxDeviceInfoSet(std::vector<std::u16string> paths) : paths_(std::move(paths)) {}
-
-    bool EnumDeviceInterfaces(uint32_t memberIndex, platform::DeviceInterfaceData* data) override {
-        if (data == nullptr || data->cbSize != kInterfaceDataSize) {
-            platform::SetLastError(kErrorInvalidUserBuffer);
-            return false;
-        }
-        if (memberIndex >= paths_.size()) {
-            platform::SetLastError(win::ERROR_NO_MORE_ITEMS);
-            return false;
-        }
-        std::memcpy(data->interfaceClassGuid, sim::kDiskInterfaceGuid, 16);
-        data->flags = kSpintActive;
-        // Position plus one, so that a record the listing never filled (0) names no interface.
-        data->reserved = memberIndex + 1;
-        return true;
-    }
-
-    bool GetDeviceInterfaceDetail(const platform::DeviceInterfaceData& data, std::span<uint8_t> detail,
-                                  uint32_t* requiredSize) override {
-        if (data.cbSize != kInterfaceDataSize || data.reserved == 0 || data.reserved > paths_.size()) {
-            platform::SetLastError(win::ERROR_INVALID_PARAMETER);
-            return false;
-        }
-        const std::u16string& path = paths_[data.reserved - 1];
-        const uint32_t need = static_cast<uint32_t>(4 + 2 * (path.size() + 1));
-        if (requiredSize != nullptr) {
-            *requiredSize = need;
-        }
-        if (detail.size() < need) {
-            platform::SetLastError(win::ERROR_INSUFFICIENT_BUFFER);
-            return false;
-        }
-        uint32_t cbSize = 0;
-        std::memcpy(&cbSize, detail.data(), 4);
-        if (cbSize != kDetailDataSize) {
-            platform::SetLastError(kErrorInvalidUserBuffer);
-            return false;
-        }
-        for (size_t i = 0; i <= path.size(); ++i) {
-            const char16_t c = i < path.size() ? path[i] : u'\0';
-            detail[4 + 2 * i] = static_cast<uint8_t>(c & 0xFF);
-            detail[5 + 2 * i] = static_cast<uint8_t>(c >> 8);
-        }
-        return true;
-    }
-
-  private:
-    std::vector<std::u16string> paths_;
-};
-
 // The device tree is the root node alone; its re-enumeration reads the disks again.
-class LinuxConfigManager : public platform::ConfigManager {
+class LinuxConfigManager : public platform::RootConfigManager {
   public:
     explicit LinuxConfigManager(LinuxDevices& owner) : owner_(owner) {}
 
-    uint32_t CM_Locate_DevNode(uint32_t* devInst, std::optional<std::u16string_view> deviceId,
-                               uint32_t flags) override {
-        if (devInst == nullptr) {
-            return win::CR_INVALID_POINTER;
-        }
-        *devInst = 0;
-        if ((flags & ~win::CM_LOCATE_DEVNODE_BITS) != 0) {
-            return win::CR_INVALID_FLAG;
-        }
-        if (deviceId && !deviceId->empty() && !platform::EqualsIgnoreCase(*deviceId, sim::kRootDeviceId)) {
-            return win::CR_NO_SUCH_DEVNODE;
-        }
-        *devInst = sim::kRootDevInst;
-        return win::CR_SUCCESS;
-    }
-
-    uint32_t CM_Reenumerate_DevNode(uint32_t devInst, uint32_t flags) override {
-        if ((flags & ~win::CM_REENUMERATE_BITS) != 0) {
-            return win::CR_INVALID_FLAG;
-        }
-        if (devInst != sim::kRootDevInst) {
-            return win::CR_INVALID_DEVNODE;
-        }
+  protected:
+    uint32_t ReenumerateRoot() override {
         owner_.Reenumerate();
         return win::CR_SUCCESS;
     }
@@ -309,13 +211,13 @@ std::unique_ptr<platform::Device> LinuxDevices::CreateFile(std::u16string_view p
 std::unique_ptr<platform::DeviceInfoSet> LinuxDevices::SetupDiGetClassDevs(const uint8_t (&classGuid)[16],
                                                                            uint32_t flags) {
     std::vector<std::u16string> paths;
-    if (std::memcmp(classGuid, sim::kDiskInterfaceGuid, 16) == 0 && (flags & kDigcfDeviceInterface) != 0) {
+    if (platform::ListsDiskInterfaces(classGuid, flags)) {
         std::lock_guard lock(mutex_);
         for (const HostDisk& d : inventory_.disks) {
             paths.push_back(d.interfacePath);
         }
     }
-    return std::make_unique<LinuxDeviceInfoSet>(std::move(paths));
+    return std::make_unique<platform::DiskInterfaceSet>(std::move(paths));
 }
 
 std::unique_ptr<platform::ConfigManager> LinuxDevices::LoadConfigManager() {

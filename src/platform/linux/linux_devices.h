@@ -19,6 +19,7 @@
 #include "platform/linux/host_model.h"
 #include "platform/linux/ioctl_seam.h"
 #include "platform/linux/sat_translation.h"
+#include "platform/storage_requests.h"
 
 namespace tarvex::linuxhost {
 
@@ -68,17 +69,13 @@ class LinuxDevices : public platform::Devices {
     void Reenumerate();
 
   private:
-    struct Call;
-    bool AtaPassThrough(Call& c, bool direct);
-    bool IdePassThrough(Call& c);
-    bool SmartReceive(Call& c);
-    bool Miniport(Call& c);
-    bool VolumeControl(Call& c, uint32_t code);
-    // Checks the allow-list and the privilege, sends the command, and decodes the registers.
-    // `data` is the data phase. False with c.error set when the command did not complete.
-    bool RunAta(Call& c, const SatCommand& command, std::span<uint8_t> data, AtaResult* result, uint32_t* transferred);
-    // A refusal: remembers `message` and fails the call with ERROR_ACCESS_DENIED.
-    bool Refuse(Call& c, std::string message);
+    // Checks the allow-list and the privilege, sends the command as ATA PASS-THROUGH (16), and
+    // decodes the registers; the completion's error is set when the command did not complete.
+    platform::AtaCompletion RunAta(const Target& t, const platform::AtaRequest& request);
+    // The NVMe admin ioctl behind a port handle, with the same checks.
+    class Miniport;
+    // A refusal: remembers `message`; the call fails with the ERROR_ACCESS_DENIED returned.
+    uint32_t Refuse(std::string message);
     void SetDeviceError(std::string message);
 
     IoctlSeam& seam_;

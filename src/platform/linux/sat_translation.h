@@ -20,7 +20,7 @@ inline constexpr size_t kCdbSize = 16;
 // need 22 bytes, fixed format 18; the kernel writes at most what it is given.
 inline constexpr size_t kSenseBufferSize = 64;
 
-enum class AtaDirection { None, In, Out };
+using AtaDirection = platform::AtaData;
 
 // One ATA command as the translation layer needs it.
 struct SatCommand {

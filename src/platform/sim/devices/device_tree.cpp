@@ -1,15 +1,16 @@
 #include "platform/sim/devices/device_tree.h"
 
+#include "platform/device_listing.h"
 #include "platform/last_error.h"
 #include "platform/sim/json_reader.h"
-#include "platform/text.h"
 #include "platform/win32_values.h"
 
 namespace tarvex::sim {
 
 namespace {
 
-class SimConfigManager : public platform::ConfigManager {
+// The root node as the profile lets it be located and re-enumerated.
+class SimConfigManager : public platform::RootConfigManager {
 public:
     explicit SimConfigManager(std::shared_ptr<SimDeviceTree::State> state) : state_(std::move(state)) {
         state_->loaded.fetch_add(1);
@@ -18,33 +19,10 @@ public:
     SimConfigManager(const SimConfigManager&) = delete;
     SimConfigManager& operator=(const SimConfigManager&) = delete;
 
-    uint32_t CM_Locate_DevNode(uint32_t* devInst, std::optional<std::u16string_view> deviceId,
-                               uint32_t flags) override {
-        if (devInst == nullptr) {
-            return win::CR_INVALID_POINTER;
-        }
-        *devInst = 0;
-        if ((flags & ~win::CM_LOCATE_DEVNODE_BITS) != 0) {
-            return win::CR_INVALID_FLAG;
-        }
-        // Only the root is known here: the tree below it is not modelled.
-        if (deviceId && !deviceId->empty() && !platform::EqualsIgnoreCase(*deviceId, kRootDeviceId)) {
-            return win::CR_NO_SUCH_DEVNODE;
-        }
-        if (state_->profile.failLocate) {
-            return *state_->profile.failLocate;
-        }
-        *devInst = kRootDevInst;
-        return win::CR_SUCCESS;
-    }
+protected:
+    uint32_t LocateRoot() override { return state_->profile.failLocate.value_or(win::CR_SUCCESS); }
 
-    uint32_t CM_Reenumerate_DevNode(uint32_t devInst, uint32_t flags) override {
-        if ((flags & ~win::CM_REENUMERATE_BITS) != 0) {
-            return win::CR_INVALID_FLAG;
-        }
-        if (devInst != kRootDevInst) {
-            return win::CR_INVALID_DEVNODE;
-        }
+    uint32_t ReenumerateRoot() override {
         if (state_->profile.failReenumerate) {
             return *state_->profile.failReenumerate;
         }

@@ -26,10 +26,6 @@ struct DeviceTreeProfile {
 // Parses the "deviceTree" object (at `path`). Throws JsonError.
 DeviceTreeProfile ParseDeviceTreeProfile(const nlohmann::json& node, const std::string& path);
 
-// The device instance id of the tree's root, and the handle CM_Locate_DevNodeW gives for it.
-inline constexpr char16_t kRootDeviceId[] = u"HTREE\\ROOT\\0";
-inline constexpr uint32_t kRootDevInst = 0x00010001;
-
 class SimDeviceTree {
 public:
     explicit SimDeviceTree(DeviceTreeProfile profile = {});

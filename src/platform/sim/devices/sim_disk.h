@@ -31,7 +31,7 @@
 
 namespace tarvex::sim {
 
-enum class AtaData { None, In, Out };
+using platform::AtaData;
 
 // One ATA command between the host adapter and the drive.
 struct AtaExchange {

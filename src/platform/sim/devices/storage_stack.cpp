@@ -17,32 +17,8 @@ namespace win = tarvex::win;
 
 namespace {
 
-constexpr uint32_t kErrorInvalidUserBuffer = 1784;
 constexpr uint32_t kErrorWriteFault = 29;  // ERROR_WRITE_FAULT
-constexpr uint32_t kDigcfDeviceInterface = 0x10;
-constexpr uint32_t kSpintActive = 1;
-constexpr uint32_t kInterfaceDataSize = 28;  // SP_DEVICE_INTERFACE_DATA of the 32-bit layout
-
-// The number after `prefix` in a folded path ("\\\\.\\physicaldrive12" -> 12), with `suffix`
-// after it; nothing when the path has another shape.
-std::optional<uint32_t> NumberedName(std::u16string_view path, std::u16string_view prefix, std::u16string_view suffix) {
-    if (path.size() <= prefix.size() + suffix.size() || path.substr(0, prefix.size()) != prefix ||
-        path.substr(path.size() - suffix.size()) != suffix) {
-        return std::nullopt;
-    }
-    const std::u16string_view digits = path.substr(prefix.size(), path.size() - prefix.size() - suffix.size());
-    if (digits.size() > 3) {
-        return std::nullopt;
-    }
-    uint32_t n = 0;
-    for (char16_t c : digits) {
-        if (c < u'0' || c > u'9') {
-            return std::nullopt;
-        }
-        n = n * 10 + static_cast<uint32_t>(c - u'0');
-    }
-    return n;
-}
+using platform::NumberedName;
 
 class SimDeviceHandle : public platform::Device {
 public:
@@ -70,60 +46,6 @@ private:
     SimDevices& owner_;
     SimDevices::Target target_;
     uint64_t position_ = 0;
-};
-
-class SimDeviceInfoSet : public platform::DeviceInfoSet {
-public:
-    explicit SimDeviceInfoSet(std::vector<std::u16string> paths) : paths_(std::move(paths)) {}
-
-    bool EnumDeviceInterfaces(uint32_t memberIndex, platform::DeviceInterfaceData* data) override {
-        if (data == nullptr || data->cbSize != kInterfaceDataSize) {
-            platform::SetLastError(kErrorInvalidUserBuffer);
-            return false;
-        }
-        if (memberIndex >= paths_.size()) {
-            platform::SetLastError(win::ERROR_NO_MORE_ITEMS);
-            return false;
-        }
-        std::memcpy(data->interfaceClassGuid, kDiskInterfaceGuid, 16);
-        data->flags = kSpintActive;
-        // The set's own mark of the interface: its position plus one, so that a record the
-        // listing never filled (0) names none.
-        data->reserved = memberIndex + 1;
-        return true;
-    }
-
-    bool GetDeviceInterfaceDetail(const platform::DeviceInterfaceData& data, std::span<uint8_t> detail,
-                                  uint32_t* requiredSize) override {
-        if (data.cbSize != kInterfaceDataSize || data.reserved == 0 || data.reserved > paths_.size()) {
-            platform::SetLastError(win::ERROR_INVALID_PARAMETER);
-            return false;
-        }
-        const std::u16string& path = paths_[data.reserved - 1];
-        const uint32_t need = static_cast<uint32_t>(4 + 2 * (path.size() + 1));
-        if (requiredSize != nullptr) {
-            *requiredSize = need;
-        }
-        if (detail.size() < need) {
-            platform::SetLastError(win::ERROR_INSUFFICIENT_BUFFER);
-            return false;
-        }
-        uint32_t cbSize = 0;
-        std::memcpy(&cbSize, detail.data(), 4);
-        if (cbSize != 6) {  // SP_DEVICE_INTERFACE_DETAIL_DATA_W of the 32-bit layout
-            platform::SetLastError(kErrorInvalidUserBuffer);
-            return false;
-        }
-        for (size_t i = 0; i <= path.size(); ++i) {
-            const char16_t c = i < path.size() ? path[i] : u'\0';
-            detail[4 + 2 * i] = static_cast<uint8_t>(c & 0xFF);
-            detail[5 + 2 * i] = static_cast<uint8_t>(c >> 8);
-        }
-        return true;
-    }
-
-private:
-    std::vector<std::u16string> paths_;
 };
 
 }  // namespace
@@ -270,12 +192,12 @@ std::unique_ptr<platform::DeviceInfoSet> SimDevices::SetupDiGetClassDevs(const u
                                                                          uint32_t flags) {
     std::lock_guard lock(mutex_);
     std::vector<std::u16string> paths;
-    if (std::memcmp(classGuid, kDiskInterfaceGuid, 16) == 0 && (flags & kDigcfDeviceInterface) != 0) {
+    if (platform::ListsDiskInterfaces(classGuid, flags)) {
         for (const Slot& s : slots_) {
             paths.push_back(s.profile->interfacePath);
         }
     }
-    return std::make_unique<SimDeviceInfoSet>(std::move(paths));
+    return std::make_unique<platform::DiskInterfaceSet>(std::move(paths));
 }
 
 namespace {

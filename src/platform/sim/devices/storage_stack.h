@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/device_listing.h"
 #include "platform/devices.h"
+#include "platform/storage_requests.h"
 #include "platform/sim/devices/device_tree.h"
 #include "platform/sim/devices/nvme_drive.h"
 #include "platform/sim/devices/sata_drive.h"
@@ -21,9 +23,7 @@
 
 namespace tarvex::sim {
 
-// GUID_DEVINTERFACE_DISK {53f56307-b6bf-11d0-94f2-00a0c91efb8b} as it lies in memory.
-inline constexpr uint8_t kDiskInterfaceGuid[16] = {0x07, 0x63, 0xF5, 0x53, 0xBF, 0xB6, 0xD0, 0x11,
-                                                   0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B};
+using platform::kDiskInterfaceGuid;
 
 struct DeviceRequest {
     enum class Kind { Open, Ioctl, Read };
@@ -127,15 +127,14 @@ private:
     // The first fault of `slot` that matches and still strikes (counted as used), or null.
     const FaultProfile* TakeFault(Slot& slot, FaultProfile::On on, uint32_t ioctl, const platform::AtaTaskFile* regs);
 
-    // Decoders (storage_ioctl.cpp); each returns the call's result and sets the last error.
+    // The executing part of a request (storage_ioctl.cpp); platform/storage_requests decodes it.
     struct Call;
-    bool AtaPassThrough(Call& c, bool direct);
-    bool IdePassThrough(Call& c);
-    bool SmartReceive(Call& c);
-    bool Miniport(Call& c);
-    bool VolumeControl(Call& c, uint32_t code, const VolumeProfile& volume);
     // Hands one ATA command to the drive, with the faults of the disk applied.
-    void RunAta(Call& c, AtaExchange& x);
+    platform::AtaCompletion RunAta(Call& c, const platform::AtaRequest& request);
+    // The NVMe miniport of the disk behind a SCSI port handle.
+    class Miniport;
+    // Where a volume lies, as its disk and its extent.
+    platform::VolumePlace PlaceOf(const VolumeProfile& volume) const;
     // Appends to the request log (under mutex_), dropping the oldest beyond its bounds.
     void Record(DeviceRequest request);
 
@@ -151,8 +150,5 @@ private:
     const std::vector<VolumeProfile>* volumes_ = nullptr;
     SimDeviceTree deviceTree_;
 };
-
-// The data phase an ATA command has, as a driver that is not told (IDE pass-through) infers it.
-AtaData AtaCommandDirection(const platform::AtaTaskFile& regs);
 
 }  // namespace tarvex::sim
