@@ -163,4 +163,12 @@ bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b) {
     return true;
 }
 
+uint32_t Fnv1a(std::string_view text) {
+    uint32_t h = 2166136261u;
+    for (char c : text) {
+        h = (h ^ static_cast<uint8_t>(c)) * 16777619u;
+    }
+    return h;
+}
+
 }  // namespace tarvex::platform

@@ -3,6 +3,7 @@
 // page" on this platform), the case folding Windows uses for registry and file names, and
 // bounded copies into the fixed-capacity text fields of the plain records.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,9 @@ std::u16string Utf8ToUtf16(std::string_view text, char16_t replacement = u'\uFFF
 char16_t FoldCase(char16_t c);
 std::u16string FoldCase(std::u16string_view text);
 std::string FoldCaseAscii(std::string_view text);
+
+// FNV-1a over the bytes: a stable 32-bit tag for ids that must stay the same between runs.
+uint32_t Fnv1a(std::string_view text);
 bool EqualsIgnoreCase(std::u16string_view a, std::u16string_view b);
 
 // Copies at most N-1 characters and a terminating NUL into a fixed field; the rest is zeroed.

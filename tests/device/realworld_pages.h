@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "support/child_process.h"
+
 namespace tarvex::test {
 
 inline std::filesystem::path RealworldDrivesFolder() {
@@ -22,10 +24,7 @@ inline std::filesystem::path RealworldDrivesFolder() {
     return std::filesystem::path(TARVEX_TESTS_DIR) / ".." / ".." / "shared" / "realworld-drives";
 }
 
-inline bool UnderCi() {
-    const char* ci = std::getenv("CI");
-    return ci != nullptr && std::string(ci) == "true";
-}
+using tarvex::test::UnderCi;
 
 // The parts of one dump by tag ("IDFY", "SMST", "SMDT", "SMTH"); a bare .bin file is the
 // IDENTIFY page alone. A part that runs past the end of the file ends the reading.

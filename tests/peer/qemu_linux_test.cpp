@@ -26,10 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-bool UnderCi() {
-    const char* ci = std::getenv("CI");
-    return ci != nullptr && std::string(ci) == "true";
-}
+using test::UnderCi;
 
 std::optional<std::string> ReadText(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "peer/tool_runs.h"
+#include "support/child_process.h"
 #include "support/test_machine.h"
 
 namespace tarvex::peer {
@@ -21,10 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-bool UnderCi() {
-    const char* ci = std::getenv("CI");
-    return ci != nullptr && std::string(ci) == "true";
-}
+using test::UnderCi;
 
 fs::path RealWorldDir() {
     if (const char* dir = std::getenv("TARVEX_REALWORLD_DRIVES")) {

@@ -1,6 +1,7 @@
 #pragma once
 // Running a program as a user runs it: a shell command line in a child process, its exit code
 // and what it prints on standard output and standard error, kept apart.
+#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -17,5 +18,12 @@ ChildRun RunChild(const std::string& commandLine, const std::optional<std::strin
 
 // `text` in single quotes for the shell.
 std::string ShellQuote(const std::string& text);
+
+// Whether the tests run under CI (CI=true): there a missing tool or data folder is a failure,
+// elsewhere the test that needs it is skipped.
+inline bool UnderCi() {
+    const char* ci = std::getenv("CI");
+    return ci != nullptr && std::string(ci) == "true";
+}
 
 }  // namespace tarvex::test

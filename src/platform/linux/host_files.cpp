@@ -106,13 +106,6 @@ std::vector<std::string> ListFolder(const fs::path& folder) {
     return names;
 }
 
-uint32_t Fnv1a(std::string_view text) {
-    uint32_t h = 2166136261u;
-    for (char c : text) {
-        h = (h ^ static_cast<uint8_t>(c)) * 16777619u;
-    }
-    return h;
-}
 
 bool NaturalLess(std::string_view a, std::string_view b) {
     const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };

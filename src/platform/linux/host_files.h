@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/text.h"
+
 namespace tarvex::linuxhost {
 
 // Where the Linux PC's pseudo file systems are; tests point them at a fake tree.
@@ -44,8 +46,7 @@ std::string LinkName(const std::filesystem::path& link);
 // The entries of a folder, by name; empty when it cannot be listed.
 std::vector<std::string> ListFolder(const std::filesystem::path& folder);
 
-// FNV-1a over the bytes: a stable 32-bit tag for ids that must not change between runs.
-uint32_t Fnv1a(std::string_view text);
+using platform::Fnv1a;
 
 // Kernel names in natural order: digit runs compare by value, letter runs first by length
 // and then alphabetically, so sdz < sdaa and nvme0n2 < nvme0n10.

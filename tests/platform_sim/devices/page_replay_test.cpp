@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "platform/sim/devices/page_dump.h"
+#include "support/child_process.h"
 #include "platform_sim/devices/device_requests.h"
 #include "platform_sim/devices/sample_pages.h"
 
@@ -30,10 +31,6 @@ std::optional<fs::path> RealDrivesFolder() {
     return std::nullopt;
 }
 
-bool UnderCi() {
-    const char* ci = std::getenv("CI");
-    return ci != nullptr && std::string(ci) == "true";
-}
 
 sim::ProfileLoadResult Load(const json& disk) {
     return sim::LoadMachineProfile(ProfileWithDisks(json::array({disk})).dump(), "t", "t.json");

@@ -498,13 +498,6 @@ DiskProfile ParseDisk(const json& node, const std::string& path, const std::file
     return d;
 }
 
-uint32_t Fnv1a(std::string_view text) {
-    uint32_t h = 2166136261u;
-    for (char c : text) {
-        h = (h ^ static_cast<uint8_t>(c)) * 16777619u;
-    }
-    return h;
-}
 
 // Text for an instance id part: blanks become '_', padded with '_' to `width` when given.
 std::string IdPart(std::string_view text, size_t width) {
@@ -540,7 +533,7 @@ std::vector<DiskProfile> ParseDiskProfiles(const json& node, const std::string& 
 }
 
 std::u16string DefaultInterfacePath(const DiskProfile& d) {
-    const uint32_t hash = Fnv1a(d.serial + "|" + d.model + "|" + std::to_string(d.number));
+    const uint32_t hash = platform::Fnv1a(d.serial + "|" + d.model + "|" + std::to_string(d.number));
     std::string path;
     switch (d.kind) {
         case DiskKind::Sata:
