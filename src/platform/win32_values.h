@@ -31,6 +31,7 @@ inline constexpr uint32_t ERROR_BAD_NETPATH = 53;
 inline constexpr uint32_t ERROR_FILE_EXISTS = 80;
 inline constexpr uint32_t ERROR_INVALID_PARAMETER = 87;
 inline constexpr uint32_t ERROR_DISK_FULL = 112;
+inline constexpr uint32_t ERROR_SEM_TIMEOUT = 121;
 inline constexpr uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
 inline constexpr uint32_t ERROR_INVALID_NAME = 123;
 inline constexpr uint32_t ERROR_MOD_NOT_FOUND = 126;

@@ -160,8 +160,8 @@ TEST(SatTranslation, CompletionsMapToRegistersOrWin32Errors) {
     EXPECT_EQ(out.registers->current.lbaMid, 0x00);
     EXPECT_EQ(out.registers->current.device, 0xA0);
     // Timeouts, lost devices, busy targets, refused CDBs.
-    EXPECT_EQ(DecodeCompletion({0x00, 0x03, 0, {}}, smart).error, kErrorSemTimeout);
-    EXPECT_EQ(DecodeCompletion({0x00, 0, 0x06, {}}, smart).error, kErrorSemTimeout);
+    EXPECT_EQ(DecodeCompletion({0x00, 0x03, 0, {}}, smart).error, win::ERROR_SEM_TIMEOUT);
+    EXPECT_EQ(DecodeCompletion({0x00, 0, 0x06, {}}, smart).error, win::ERROR_SEM_TIMEOUT);
     EXPECT_EQ(DecodeCompletion({0x00, 0x01, 0, {}}, smart).error, win::ERROR_IO_DEVICE);
     EXPECT_EQ(DecodeCompletion({0x08, 0, 0, {}}, smart).error, win::ERROR_IO_DEVICE);
     const std::vector<uint8_t> illegal = {0x72, 0x05, 0x20, 0x00, 0, 0, 0, 0};

@@ -13,7 +13,6 @@
 namespace tarvex::platform {
 namespace {
 
-constexpr uint32_t kErrorSemTimeout = 121;  // ERROR_SEM_TIMEOUT
 
 template <typename T>
 T RecordAt(const std::vector<uint8_t>& bytes, size_t offset = 0) {
@@ -119,11 +118,11 @@ TEST(StorageRequests, InferredCommandsStateNoFlagsAndAFailingExecutorFailsTheCal
     EXPECT_EQ(r.output[offsetof(SendCmdOutParams, bBuffer) + 511], 0xA5);
 
     // The executor's error fails the call: nothing is returned or written, the error is kept.
-    failWith = kErrorSemTimeout;
+    failWith = win::ERROR_SEM_TIMEOUT;
     r = Disk(SMART_RCV_DRIVE_DATA, in, sizeof(SendCmdOutParams), run);
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.returned, 0u);
-    EXPECT_EQ(GetLastError(), kErrorSemTimeout);
+    EXPECT_EQ(GetLastError(), win::ERROR_SEM_TIMEOUT);
     EXPECT_EQ(r.output, std::vector<uint8_t>(sizeof(SendCmdOutParams), 0xEE));
 
     // A request refused while decoding never reaches the executor.

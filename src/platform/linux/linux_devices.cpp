@@ -88,7 +88,7 @@ uint32_t Win32ErrorFromErrno(int error) {
         case EINVAL: return win::ERROR_INVALID_PARAMETER;
         case ENOTTY:
         case EOPNOTSUPP: return win::ERROR_INVALID_FUNCTION;
-        case ETIMEDOUT: return kErrorSemTimeout;
+        case ETIMEDOUT: return win::ERROR_SEM_TIMEOUT;
         default: return win::ERROR_IO_DEVICE;
     }
 }

@@ -218,7 +218,7 @@ AtaOutcome DecodeCompletion(const ScsiCompletion& done, const SatCommand& comman
     AtaOutcome out;
     const uint16_t driver = done.driverStatus & kDriverMask;
     if (done.hostStatus == kDidTimeOut || driver == kDriverTimeout) {
-        out.error = kErrorSemTimeout;
+        out.error = win::ERROR_SEM_TIMEOUT;
         return out;
     }
     if (done.hostStatus != kDidOk || (driver != 0 && driver != kDriverSense)) {

@@ -11,9 +11,6 @@
 
 namespace tarvex::linuxhost {
 
-// ERROR_SEM_TIMEOUT: what a Windows storage driver reports when a command timed out.
-inline constexpr uint32_t kErrorSemTimeout = 121;
-
 inline constexpr uint8_t kAtaPassThrough16 = 0x85;
 inline constexpr size_t kCdbSize = 16;
 // Room for the sense data of one command: a descriptor header and the ATA status descriptor
